@@ -1,0 +1,209 @@
+#include "Window.h"
+
+#include "Widget3D.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDockWidget>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QVBoxLayout>
+
+namespace {
+
+QSlider *makeSlider(int value)
+{
+    auto *slider = new QSlider(Qt::Horizontal);
+    slider->setRange(0, 200);
+    slider->setValue(value);
+    return slider;
+}
+
+// Adds a radio button to a layout and to an exclusive button group under the given id.
+QRadioButton *addRadio(QVBoxLayout *layout, QButtonGroup *group, const char *text, int id,
+                       bool checked = false)
+{
+    auto *button = new QRadioButton(QString::fromLatin1(text));
+    button->setChecked(checked);
+    layout->addWidget(button);
+    group->addButton(button, id);
+    return button;
+}
+
+// Puts the group boxes in a fixed-size widget and hands it to the dock.
+void fillDock(QDockWidget *dock, std::initializer_list<QGroupBox *> boxes)
+{
+    auto *layout = new QVBoxLayout;
+    for (QGroupBox *box : boxes)
+        layout->addWidget(box);
+    auto *contents = new QWidget;
+    contents->setLayout(layout);
+    contents->setFixedSize(contents->sizeHint());
+    dock->setWidget(contents);
+    dock->setFloating(false);
+}
+
+} // namespace
+
+Window::Window()
+{
+    setWindowTitle(tr("Argilium"));
+    view = new Widget3D(this);
+    setCentralWidget(view);
+    createSculptDock();
+    createMeshDock();
+    createMenus();
+}
+
+Window::~Window()
+{
+    delete view;
+}
+
+void Window::keyPressEvent(QKeyEvent *event)
+{
+    view->keyPressEvent(event);
+}
+
+void Window::keyReleaseEvent(QKeyEvent *event)
+{
+    view->keyReleaseEvent(event);
+}
+
+void Window::createSculptDock()
+{
+    sculptDock = new QDockWidget(QStringLiteral("       Sculting       "), this);
+    sculptDock->setObjectName(QStringLiteral("sculptDock"));
+    addDockWidget(Qt::LeftDockWidgetArea, sculptDock);
+
+    auto *toolsBox = new QGroupBox(QStringLiteral("tools"));
+    auto *toolsLayout = new QVBoxLayout;
+    auto *toolsGroup = new QButtonGroup;
+    toolsGroup->setObjectName(QStringLiteral("toolsGroup"));
+    toolsLayout->addWidget(new QLabel(QStringLiteral("Radius :")));
+    QSlider *radiusSlider = makeSlider(50);
+    radiusSlider->setObjectName(QStringLiteral("radiusSlider"));
+    toolsLayout->addWidget(radiusSlider);
+    addRadio(toolsLayout, toolsGroup, "inflate", 0, true);
+    addRadio(toolsLayout, toolsGroup, "deflate", 1);
+    addRadio(toolsLayout, toolsGroup, "smooth", 2);
+    addRadio(toolsLayout, toolsGroup, "flatten", 3);
+    QRadioButton *sweep = addRadio(toolsLayout, toolsGroup, "sweep", 4);
+    toolsLayout->addWidget(new QLabel(QStringLiteral("Intensity :")));
+    QSlider *intensitySlider = makeSlider(150);
+    intensitySlider->setObjectName(QStringLiteral("intensitySlider"));
+    toolsLayout->addWidget(intensitySlider);
+    toolsBox->setLayout(toolsLayout);
+
+    auto *topologyBox = new QGroupBox(QStringLiteral("topology"));
+    auto *topologyLayout = new QVBoxLayout;
+    auto *topologyGroup = new QButtonGroup;
+    topologyGroup->setObjectName(QStringLiteral("topologyGroup"));
+    // The ids are the sculptor's topology codes, not the order on screen.
+    QRadioButton *staticButton = addRadio(topologyLayout, topologyGroup, "static", 4);
+    addRadio(topologyLayout, topologyGroup, "subdivide", 1);
+    addRadio(topologyLayout, topologyGroup, "decimate", 0);
+    addRadio(topologyLayout, topologyGroup, "uniform", 2, true);
+    addRadio(topologyLayout, topologyGroup, "adaptive", 3);
+    auto *detailLabel = new QLabel(QStringLiteral("Detail :"));
+    topologyLayout->addWidget(detailLabel);
+    QSlider *detailSlider = makeSlider(150);
+    detailSlider->setObjectName(QStringLiteral("detailSlider"));
+    topologyLayout->addWidget(detailSlider);
+    topologyBox->setLayout(topologyLayout);
+
+    auto *optionsBox = new QGroupBox(QStringLiteral("options"));
+    auto *optionsLayout = new QVBoxLayout;
+    auto *culling = new QCheckBox(QStringLiteral("culling"));
+    auto *symmetry = new QCheckBox(QStringLiteral("symmetry"));
+    optionsLayout->addWidget(culling);
+    optionsLayout->addWidget(symmetry);
+    optionsBox->setLayout(optionsLayout);
+
+    fillDock(sculptDock, {toolsBox, topologyBox, optionsBox});
+
+    connect(radiusSlider, &QSlider::valueChanged, view, &Widget3D::setSculptRadius);
+    connect(toolsGroup, &QButtonGroup::idClicked, view, &Widget3D::setSculptMode);
+    connect(intensitySlider, &QSlider::valueChanged, view, &Widget3D::setSculptIntensity);
+    connect(topologyGroup, &QButtonGroup::idClicked, view, &Widget3D::setTopoMode);
+    connect(detailSlider, &QSlider::valueChanged, view, &Widget3D::setTopoDetail);
+    connect(culling, &QCheckBox::clicked, view, &Widget3D::setSculptCulling);
+    connect(symmetry, &QCheckBox::clicked, view, &Widget3D::setSymmetry);
+    connect(staticButton, &QRadioButton::toggled, detailLabel, &QLabel::setDisabled);
+    connect(staticButton, &QRadioButton::toggled, detailSlider, &QSlider::setDisabled);
+    connect(sweep, &QRadioButton::toggled, symmetry, &QCheckBox::setDisabled);
+}
+
+void Window::createMeshDock()
+{
+    meshDock = new QDockWidget(QStringLiteral("            Mesh            "), this);
+    meshDock->setObjectName(QStringLiteral("meshDock"));
+    addDockWidget(Qt::RightDockWidgetArea, meshDock);
+
+    auto *cameraBox = new QGroupBox(QStringLiteral("camera"));
+    auto *cameraLayout = new QVBoxLayout;
+    auto *cameraGroup = new QButtonGroup;
+    cameraGroup->setObjectName(QStringLiteral("cameraGroup"));
+    addRadio(cameraLayout, cameraGroup, "trackball sphere", 0, true);
+    addRadio(cameraLayout, cameraGroup, "trackball plane", 1);
+    addRadio(cameraLayout, cameraGroup, "freelook", 2);
+    cameraBox->setLayout(cameraLayout);
+
+    auto *colorBox = new QGroupBox(QStringLiteral("color"));
+    auto *colorLayout = new QVBoxLayout;
+    colorButton = new QPushButton;
+    colorButton->setPalette(QPalette(QColor(120, 200, 200, 255)));
+    colorLayout->addWidget(colorButton);
+    colorBox->setLayout(colorLayout);
+
+    auto *shaderBox = new QGroupBox(QStringLiteral("shader"));
+    auto *shaderLayout = new QVBoxLayout;
+    shaderGroup = new QButtonGroup;
+    shaderGroup->setObjectName(QStringLiteral("shaderGroup"));
+    addRadio(shaderLayout, shaderGroup, "phong", 0, true);
+    addRadio(shaderLayout, shaderGroup, "wireframe", 1);
+    addRadio(shaderLayout, shaderGroup, "transparency", 2);
+    addRadio(shaderLayout, shaderGroup, "reflection 1", 3);
+    addRadio(shaderLayout, shaderGroup, "reflection 2", 4);
+    shaderBox->setLayout(shaderLayout);
+
+    fillDock(meshDock, {cameraBox, colorBox, shaderBox});
+
+    connect(cameraGroup, &QButtonGroup::idClicked, view, &Widget3D::setCamera);
+    connect(shaderGroup, &QButtonGroup::idClicked, view, &Widget3D::setMeshShader);
+    connect(colorButton, &QPushButton::clicked, view, &Widget3D::setMeshColor);
+}
+
+void Window::createMenus()
+{
+    QMenu *fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
+    QAction *openAction = fileMenu->addAction(QStringLiteral("&Open"));
+    openAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
+    QAction *saveAction = fileMenu->addAction(QStringLiteral("&Save"));
+    saveAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
+    QAction *exitAction = fileMenu->addAction(QStringLiteral("&Exit"));
+    exitAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
+
+    QMenu *editMenu = menuBar()->addMenu(QStringLiteral("&Edit"));
+    QAction *undoAction = editMenu->addAction(QStringLiteral("&Undo"));
+    undoAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Z")));
+    QAction *redoAction = editMenu->addAction(QStringLiteral("&Redo"));
+    redoAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Y")));
+
+    QMenu *displayMenu = menuBar()->addMenu(QStringLiteral("&Display"));
+    displayMenu->addAction(sculptDock->toggleViewAction());
+    displayMenu->addAction(meshDock->toggleViewAction());
+
+    connect(exitAction, &QAction::triggered, QCoreApplication::instance(), &QCoreApplication::quit);
+    connect(saveAction, &QAction::triggered, view, &Widget3D::saveFile);
+    connect(openAction, &QAction::triggered, view, &Widget3D::loadFile);
+    connect(undoAction, &QAction::triggered, view, &Widget3D::undo);
+    connect(redoAction, &QAction::triggered, view, &Widget3D::redo);
+}

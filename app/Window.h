@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QMainWindow>
+
+class QButtonGroup;
+class QDockWidget;
+class QKeyEvent;
+class QPushButton;
+class Widget3D;
+
+// The main window: the 3D view in the centre, the sculpting dock on the left, the mesh dock on
+// the right, and the File, Edit and Display menus. Every control drives a slot of the view.
+class Window : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    Window();
+    ~Window() override;
+
+    QPushButton *getColorButton() const { return colorButton; }
+    QButtonGroup *getShaderGroup() const { return shaderGroup; }
+    Widget3D *getView() const { return view; }
+
+protected:
+    // Keys that no child consumed reach the view, even when the focus lies in a dock.
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+
+private:
+    void createSculptDock();
+    void createMeshDock();
+    void createMenus();
+
+    Widget3D *view = nullptr;
+    QDockWidget *sculptDock = nullptr;
+    QDockWidget *meshDock = nullptr;
+    QButtonGroup *shaderGroup = nullptr;
+    QPushButton *colorButton = nullptr;
+};

@@ -1,0 +1,88 @@
+#include "Aabb.h"
+
+#include <algorithm>
+#include <limits>
+
+Aabb::Aabb(const QVector3D &min, const QVector3D &max)
+    : min(min)
+    , max(max)
+{
+}
+
+QVector3D Aabb::computeCenter() const
+{
+    return QVector3D((min.x() + max.x()) * 0.5f, (min.y() + max.y()) * 0.5f,
+                     (min.z() + max.z()) * 0.5f);
+}
+
+bool Aabb::containsPoint(const QVector3D &p) const
+{
+    return min.x() < p.x() && p.x() <= max.x() && min.y() < p.y() && p.y() <= max.y()
+        && min.z() < p.z() && p.z() <= max.z();
+}
+
+bool Aabb::contains(const Aabb &b) const
+{
+    return b.min.x() <= min.x() && b.min.y() <= min.y() && b.min.z() <= min.z()
+        && max.x() <= b.max.x() && max.y() <= b.max.y() && max.z() <= b.max.z();
+}
+
+bool Aabb::isOutside(const Aabb &b) const
+{
+    return b.min.x() > max.x() || b.min.y() > max.y() || b.min.z() > max.z() || min.x() > b.max.x()
+        || min.y() > b.max.y() || min.z() > b.max.z();
+}
+
+void Aabb::expandsWithPoint(const QVector3D &p)
+{
+    for (int k = 0; k < 3; ++k) {
+        if (p[k] > max[k])
+            max[k] = p[k];
+        if (p[k] < min[k])
+            min[k] = p[k];
+    }
+}
+
+void Aabb::expandsWithBox(const Aabb &b)
+{
+    for (int k = 0; k < 3; ++k) {
+        max[k] = std::max(max[k], b.max[k]);
+        min[k] = std::min(min[k], b.min[k]);
+    }
+}
+
+bool Aabb::intersectRay(const QVector3D &origin, const QVector3D &direction) const
+{
+    float tmin = -std::numeric_limits<float>::infinity();
+    float tmax = std::numeric_limits<float>::infinity();
+    for (int k = 0; k < 3; ++k) {
+        const float t1 = (min[k] - origin[k]) / direction[k];
+        const float t2 = (max[k] - origin[k]) / direction[k];
+        const float lo = std::min(t1, t2);
+        const float hi = std::max(t1, t2);
+        // Written so that a NaN poisons the result rather than being skipped.
+        tmin = (k == 0) ? lo : std::max(tmin, lo);
+        tmax = (k == 0) ? hi : std::min(tmax, hi);
+        if (lo != lo || hi != hi)
+            return false;
+    }
+    return tmax >= 0.0f && tmax > tmin;
+}
+
+bool Aabb::intersectSphere(const QVector3D &center, float radiusSquared) const
+{
+    QVector3D clamped;
+    for (int k = 0; k < 3; ++k)
+        clamped[k] = std::max(min[k], std::min(max[k], center[k]));
+    return radiusSquared > (center - clamped).lengthSquared();
+}
+
+void Aabb::enlargeIfFlat(float d)
+{
+    for (int k = 0; k < 3; ++k) {
+        if (min[k] == max[k]) {
+            min[k] -= d;
+            max[k] += d;
+        }
+    }
+}

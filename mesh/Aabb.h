@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QVector3D>
+
+// Axis-aligned box given by its minimum and maximum corners. No invariant min <= max is kept.
+class Aabb
+{
+public:
+    Aabb() = default;
+    Aabb(const QVector3D &min, const QVector3D &max);
+
+    QVector3D computeCenter() const;
+    // Half-open on each axis: min < p <= max.
+    bool containsPoint(const QVector3D &p) const;
+    // True when this box lies inside b, boundaries included.
+    bool contains(const Aabb &b) const;
+    // True when the boxes are disjoint on some axis; touching boxes are not outside each other.
+    bool isOutside(const Aabb &b) const;
+    void expandsWithPoint(const QVector3D &p);
+    void expandsWithBox(const Aabb &b);
+    // Slab test; a hit needs tmax >= 0 and tmax > tmin (a NaN gives no hit).
+    bool intersectRay(const QVector3D &origin, const QVector3D &direction) const;
+    // A sphere that only touches the box is no hit.
+    bool intersectSphere(const QVector3D &center, float radiusSquared) const;
+    // On each axis of zero extent: min -= d, max += d.
+    void enlargeIfFlat(float d);
+
+    bool operator==(const Aabb &other) const { return min == other.min && max == other.max; }
+
+    QVector3D min;
+    QVector3D max;
+};

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QVector3D>
+
+#include <vector>
+
+// One vertex of a mesh, stored by value in the mesh's vertex array; its id equals its index.
+class Vertex
+{
+public:
+    Vertex(float x, float y, float z, int id);
+    Vertex(const QVector3D &position, int id);
+
+    void setPosition(const QVector3D &p) { position = p; }
+
+    void addTriangle(int index) { triangleIndices.push_back(index); }
+    void addRingVertex(int index) { ringIndices.push_back(index); }
+    // The first element equal to oldIndex, from the front, becomes newIndex.
+    void replaceTriangle(int oldIndex, int newIndex);
+    void replaceRingVertex(int oldIndex, int newIndex);
+    // The first element equal to index is overwritten by the last one; order is not kept.
+    void removeTriangle(int index);
+    void removeRingVertex(int index);
+
+    // Lexicographic order on x, y, z with plain float comparisons (0.0 equals -0.0).
+    bool operator<(const Vertex &other) const;
+
+    // Process-wide stamp counters; a record is marked when its stamp equals the counter.
+    static inline int visitCounter = 1;
+    static inline int brushCounter = 1;
+
+    QVector3D position;
+    int visitStamp = 1;
+    int brushStamp = 1;
+    int historyStamp = 1;
+    int id = -1;
+    std::vector<int> triangleIndices;
+    QVector3D normal;
+    std::vector<int> ringIndices;
+};
