@@ -1,25 +1,17 @@
 #include "Window.h"
 
+#include "render/SurfaceFormat.h"
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QSurfaceFormat>
 
 int main(int argc, char *argv[])
 {
     QApplication::setStyle(QStringLiteral("plastique")); // ignored where the style does not exist
 
-    // The fixed-function calls need a compatibility context; without DeprecatedFunctions a
-    // request for 3.0 or above silently yields a core profile.
-    QSurfaceFormat format;
-    format.setRenderableType(QSurfaceFormat::OpenGL);
-    format.setProfile(QSurfaceFormat::CompatibilityProfile);
-    format.setVersion(3, 3);
-    format.setOption(QSurfaceFormat::DeprecatedFunctions);
-    format.setDepthBufferSize(24);
-    format.setSamples(4);
-    QSurfaceFormat::setDefaultFormat(format);
+    setDefaultSurfaceFormat();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Argilium"));

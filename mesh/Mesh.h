@@ -1,0 +1,139 @@
+#pragma once
+
+#include "Aabb.h"
+#include "MeshGpu.h"
+#include "Octree.h"
+#include "State.h"
+#include "Triangle.h"
+#include "Vertex.h"
+
+#include <QColor>
+#include <QMatrix4x4>
+#include <QString>
+#include <QVector3D>
+
+#include <functional>
+#include <list>
+#include <memory>
+#include <vector>
+
+// Receives progress texts ("Loading : ..."); an empty sink means silence.
+using MessageSink = std::function<void(const QString &)>;
+
+// A loaded model: the vertex and triangle arrays, the octree over the triangles, the model
+// matrix, the colour, the undo/redo history and, when a render layer is attached, the GPU half.
+class Mesh
+{
+public:
+    Mesh();
+    ~Mesh();
+    Mesh(const Mesh &) = delete;
+    Mesh &operator=(const Mesh &) = delete;
+
+    // --- Loading pipeline (initTopology, initVBO, moveTo(origin), in that order) ---
+
+    // Ring lists, scaling to a 500-unit diagonal, triangle boxes, octree. Needs at least one
+    // vertex and one triangle; an empty mesh is left untouched.
+    void initTopology(const MessageSink &sink = {});
+    // Vertex normals, then the full GPU build and shader rebuild when a GPU half is attached.
+    void initVBO(const MessageSink &sink = {});
+    // Model matrix = translation by (point - centre).
+    void moveTo(const QVector3D &point);
+    // After the given triangles and vertices moved or changed: triangle normals and boxes,
+    // octree moves, vertex normals, and GPU patching (or a full rebuild when outgrown).
+    void updateMesh(const std::vector<int> &triangles, const std::vector<int> &vertices);
+
+    // --- GPU seam ---
+    void setGpu(std::unique_ptr<MeshGpu> gpu);
+    MeshGpu *getGpu() const { return gpu_.get(); }
+    // Stores the shading mode and rebuilds the program through the GPU half, if any.
+    void initShaders(int mode);
+
+    // --- Accessors ---
+    std::vector<Vertex> &getVertices() { return vertices_; }
+    const std::vector<Vertex> &getVertices() const { return vertices_; }
+    std::vector<Triangle> &getTriangles() { return triangles_; }
+    const std::vector<Triangle> &getTriangles() const { return triangles_; }
+    Triangle &getTriangle(int i) { return triangles_[i]; }
+    const Triangle &getTriangle(int i) const { return triangles_[i]; }
+    Vertex &getVertex(int i) { return vertices_[i]; }
+    const Vertex &getVertex(int i) const { return vertices_[i]; }
+    int getNbTriangles() const { return static_cast<int>(triangles_.size()); }
+    int getNbVertices() const { return static_cast<int>(vertices_.size()); }
+    Octree *getOctree() const { return octree_.get(); }
+    std::vector<Octree *> &getLeavesUpdate() { return leavesToUpdate_; }
+    QColor getColor() const { return color_; }
+    void setColor(const QColor &color) { color_ = color; }
+    float getScale() const { return scale_; }
+    QVector3D getCenter() const { return center_; }
+    int getShaderType() const { return shaderType_; }
+    void setShaderType(int mode) { shaderType_ = mode; }
+    const QMatrix4x4 &getTransformation() const { return transformation_; }
+    // Column-major float copy of the model matrix, refreshed whenever the matrix changes.
+    const float *getTransformationData() const { return transformationData_; }
+    QMatrix4x4 getInverseTransformation() const { return transformation_.inverted(); }
+    void toggleDrawOctree() { drawOctree_ = !drawOctree_; }
+    bool getDrawOctree() const { return drawOctree_; }
+
+    // Saved-record arrays of the current history state. Without a current state they refer to a
+    // scratch state that nothing reads.
+    std::vector<Triangle> &getTrianglesState();
+    std::vector<Vertex> &getVerticesState();
+
+    // --- Neighbourhood queries (calling thread only: they advance the stamp counters) ---
+    void computeRingVertices(int i);
+    void expandVertices(std::vector<int> &vertices, int n);
+    void expandTriangles(std::vector<int> &triangles, int n);
+    std::vector<int> getVerticesFromTriangles(const std::vector<int> &triangles);
+    std::vector<int> getTrianglesFromVertices(const std::vector<int> &vertices);
+
+    // --- History ---
+    void newState();
+    void pushState(const std::vector<int> &triangles, const std::vector<int> &vertices);
+    void undo();
+    void redo();
+    const std::list<State> &getUndoStates() const { return undoStates_; }
+    const std::list<State> &getRedoStates() const { return redoStates_; }
+    // Position of the current state in the undo list, -1 when there is none.
+    int getCurrentStateIndex() const;
+    bool isFirstStateUndone() const { return firstStateUndone_; }
+    // At most this many states are kept before the oldest is discarded.
+    static constexpr int maxUndoStates = 11;
+
+    // --- Octree maintenance ---
+    // Splits crowded and merges emptied leaves among those recorded by sphere queries.
+    void checkLeavesUpdate();
+    // Moves the given triangles (boxes already recomputed) between leaves; rebuilds the whole
+    // tree when one of them left the root's loose box.
+    void updateOctree(const std::vector<int> &triangles);
+    // New tree over all triangles in the given box (no margin added).
+    void rebuildOctree(const Aabb &box);
+
+    // Stamp counter for Triangle::historyStamp and Vertex::historyStamp.
+    static inline int historyCounter = 1;
+
+private:
+    void setTransformation(const QMatrix4x4 &m);
+    void computeVertexNormals();
+    void buildRoot(const Aabb &box);
+    void clearOctree();
+
+    // Destruction order matters: the octree and history go before the arrays.
+    std::vector<Vertex> vertices_;
+    std::vector<Triangle> triangles_;
+    std::unique_ptr<MeshGpu> gpu_;
+    QVector3D center_;
+    int shaderType_ = 0;
+    QColor color_ = QColor(120, 200, 200, 255);
+    float scale_ = 1.0f;
+    bool drawOctree_ = false;
+    QMatrix4x4 transformation_;
+    float transformationData_[16];
+    std::vector<Octree *> leavesToUpdate_; // not owning
+    std::list<State> undoStates_;
+    std::list<State> redoStates_;
+    std::list<State>::iterator currentState_;
+    bool firstStateUndone_ = false;
+    State scratchState_;
+    std::unique_ptr<Octree> octree_;
+};
