@@ -27,8 +27,8 @@ QSlider *makeSlider(int value)
 }
 
 // Adds a radio button to a layout and to an exclusive button group under the given id.
-QRadioButton *addRadio(QVBoxLayout *layout, QButtonGroup *group, const char *text, int id,
-                       bool checked = false)
+QRadioButton *addRadio(
+    QVBoxLayout *layout, QButtonGroup *group, const char *text, int id, bool checked = false)
 {
     auto *button = new QRadioButton(QString::fromLatin1(text));
     button->setChecked(checked);

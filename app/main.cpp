@@ -17,21 +17,25 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Argilium"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Sculpt triangle meshes as if they were clay."));
+    parser.setApplicationDescription(
+        QStringLiteral("Sculpt triangle meshes as if they were clay."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("file"),
-                                 QStringLiteral("Mesh to open (STL, OBJ or 3DS)."),
-                                 QStringLiteral("[file]"));
+        QStringLiteral("Mesh to open (STL, OBJ or 3DS)."), QStringLiteral("[file]"));
     parser.process(app);
 
     Window window;
     window.resize(window.sizeHint());
-    const QSize desktop = QGuiApplication::primaryScreen()->geometry().size();
-    const double ratio = double(window.width() * window.height())
-        / double(desktop.width() * desktop.height());
-    if (0.75 > ratio)
+    QScreen *screen = QGuiApplication::primaryScreen();
+    const QSize desktop = screen->geometry().size();
+    const double ratio =
+        double(window.width() * window.height()) / double(desktop.width() * desktop.height());
+    if (0.75 > ratio) {
         window.show();
-    else
+    } else {
+        // Without a window manager a maximize request is not honoured: fit the screen first.
+        window.setGeometry(screen->availableGeometry());
         window.showMaximized();
+    }
     return app.exec();
 }

@@ -4,9 +4,8 @@
 
 namespace Geometry {
 
-ScreenTransform ScreenTransform::fromMatrices(const QMatrix4x4 &modelView,
-                                              const QMatrix4x4 &projection,
-                                              const std::array<int, 4> &viewport)
+ScreenTransform ScreenTransform::fromMatrices(
+    const QMatrix4x4 &modelView, const QMatrix4x4 &projection, const std::array<int, 4> &viewport)
 {
     ScreenTransform t;
     const float *mv = modelView.constData();
@@ -32,7 +31,7 @@ float distanceSquaredToSegment(const QVector3D &p, const QVector3D &a, const QVe
 }
 
 bool sphereTouchesEdges(const QVector3D &p, float radiusSquared, const QVector3D &a,
-                        const QVector3D &b, const QVector3D &c)
+    const QVector3D &b, const QVector3D &c)
 {
     return distanceSquaredToSegment(p, a, b) < radiusSquared
         || distanceSquaredToSegment(p, b, c) < radiusSquared
@@ -47,8 +46,7 @@ QVector3D projectOnLine(const QVector3D &p, const QVector3D &a, const QVector3D 
 }
 
 bool intersectionSegmentTriangle(const QVector3D &p1, const QVector3D &p2, const QVector3D &v1,
-                                 const QVector3D &v2, const QVector3D &v3, const QVector3D &n,
-                                 QVector3D &intersection)
+    const QVector3D &v2, const QVector3D &v3, const QVector3D &n, QVector3D &intersection)
 {
     const float d1 = QVector3D::dotProduct(p1 - v1, n);
     const float d2 = QVector3D::dotProduct(p2 - v1, n);
@@ -63,8 +61,7 @@ bool intersectionSegmentTriangle(const QVector3D &p1, const QVector3D &p2, const
     return QVector3D::dotProduct(QVector3D::crossProduct(n, v1 - v3), intersection - v1) >= 0.0f;
 }
 
-bool pointInTriangle(const QVector3D &p, const QVector3D &a, const QVector3D &b,
-                     const QVector3D &c)
+bool pointInTriangle(const QVector3D &p, const QVector3D &a, const QVector3D &b, const QVector3D &c)
 {
     const float s = QVector3D::crossProduct(a - b, a - c).length();
     const float s1 = QVector3D::crossProduct(a - b, p - b).length();
@@ -76,9 +73,9 @@ bool pointInTriangle(const QVector3D &p, const QVector3D &a, const QVector3D &b,
 Aabb triangleBox(const QVector3D &a, const QVector3D &b, const QVector3D &c)
 {
     return Aabb(QVector3D(std::min({a.x(), b.x(), c.x()}), std::min({a.y(), b.y(), c.y()}),
-                          std::min({a.z(), b.z(), c.z()})),
-                QVector3D(std::max({a.x(), b.x(), c.x()}), std::max({a.y(), b.y(), c.y()}),
-                          std::max({a.z(), b.z(), c.z()})));
+                    std::min({a.z(), b.z(), c.z()})),
+        QVector3D(std::max({a.x(), b.x(), c.x()}), std::max({a.y(), b.y(), c.y()}),
+            std::max({a.z(), b.z(), c.z()})));
 }
 
 namespace {
@@ -107,38 +104,38 @@ std::array<double, 16> multiply(const std::array<double, 16> &a, const std::arra
 // General 4x4 inverse by cofactors; false when the matrix is singular.
 bool invert(const std::array<double, 16> &m, std::array<double, 16> &inv)
 {
-    inv[0] = m[5] * m[10] * m[15] - m[5] * m[11] * m[14] - m[9] * m[6] * m[15]
-        + m[9] * m[7] * m[14] + m[13] * m[6] * m[11] - m[13] * m[7] * m[10];
+    inv[0] = m[5] * m[10] * m[15] - m[5] * m[11] * m[14] - m[9] * m[6] * m[15] + m[9] * m[7] * m[14]
+        + m[13] * m[6] * m[11] - m[13] * m[7] * m[10];
     inv[4] = -m[4] * m[10] * m[15] + m[4] * m[11] * m[14] + m[8] * m[6] * m[15]
         - m[8] * m[7] * m[14] - m[12] * m[6] * m[11] + m[12] * m[7] * m[10];
-    inv[8] = m[4] * m[9] * m[15] - m[4] * m[11] * m[13] - m[8] * m[5] * m[15]
-        + m[8] * m[7] * m[13] + m[12] * m[5] * m[11] - m[12] * m[7] * m[9];
+    inv[8] = m[4] * m[9] * m[15] - m[4] * m[11] * m[13] - m[8] * m[5] * m[15] + m[8] * m[7] * m[13]
+        + m[12] * m[5] * m[11] - m[12] * m[7] * m[9];
     inv[12] = -m[4] * m[9] * m[14] + m[4] * m[10] * m[13] + m[8] * m[5] * m[14]
         - m[8] * m[6] * m[13] - m[12] * m[5] * m[10] + m[12] * m[6] * m[9];
     inv[1] = -m[1] * m[10] * m[15] + m[1] * m[11] * m[14] + m[9] * m[2] * m[15]
         - m[9] * m[3] * m[14] - m[13] * m[2] * m[11] + m[13] * m[3] * m[10];
-    inv[5] = m[0] * m[10] * m[15] - m[0] * m[11] * m[14] - m[8] * m[2] * m[15]
-        + m[8] * m[3] * m[14] + m[12] * m[2] * m[11] - m[12] * m[3] * m[10];
-    inv[9] = -m[0] * m[9] * m[15] + m[0] * m[11] * m[13] + m[8] * m[1] * m[15]
-        - m[8] * m[3] * m[13] - m[12] * m[1] * m[11] + m[12] * m[3] * m[9];
-    inv[13] = m[0] * m[9] * m[14] - m[0] * m[10] * m[13] - m[8] * m[1] * m[14]
-        + m[8] * m[2] * m[13] + m[12] * m[1] * m[10] - m[12] * m[2] * m[9];
-    inv[2] = m[1] * m[6] * m[15] - m[1] * m[7] * m[14] - m[5] * m[2] * m[15]
-        + m[5] * m[3] * m[14] + m[13] * m[2] * m[7] - m[13] * m[3] * m[6];
-    inv[6] = -m[0] * m[6] * m[15] + m[0] * m[7] * m[14] + m[4] * m[2] * m[15]
-        - m[4] * m[3] * m[14] - m[12] * m[2] * m[7] + m[12] * m[3] * m[6];
-    inv[10] = m[0] * m[5] * m[15] - m[0] * m[7] * m[13] - m[4] * m[1] * m[15]
-        + m[4] * m[3] * m[13] + m[12] * m[1] * m[7] - m[12] * m[3] * m[5];
-    inv[14] = -m[0] * m[5] * m[14] + m[0] * m[6] * m[13] + m[4] * m[1] * m[14]
-        - m[4] * m[2] * m[13] - m[12] * m[1] * m[6] + m[12] * m[2] * m[5];
-    inv[3] = -m[1] * m[6] * m[11] + m[1] * m[7] * m[10] + m[5] * m[2] * m[11]
-        - m[5] * m[3] * m[10] - m[9] * m[2] * m[7] + m[9] * m[3] * m[6];
-    inv[7] = m[0] * m[6] * m[11] - m[0] * m[7] * m[10] - m[4] * m[2] * m[11]
-        + m[4] * m[3] * m[10] + m[8] * m[2] * m[7] - m[8] * m[3] * m[6];
-    inv[11] = -m[0] * m[5] * m[11] + m[0] * m[7] * m[9] + m[4] * m[1] * m[11]
-        - m[4] * m[3] * m[9] - m[8] * m[1] * m[7] + m[8] * m[3] * m[5];
-    inv[15] = m[0] * m[5] * m[10] - m[0] * m[6] * m[9] - m[4] * m[1] * m[10]
-        + m[4] * m[2] * m[9] + m[8] * m[1] * m[6] - m[8] * m[2] * m[5];
+    inv[5] = m[0] * m[10] * m[15] - m[0] * m[11] * m[14] - m[8] * m[2] * m[15] + m[8] * m[3] * m[14]
+        + m[12] * m[2] * m[11] - m[12] * m[3] * m[10];
+    inv[9] = -m[0] * m[9] * m[15] + m[0] * m[11] * m[13] + m[8] * m[1] * m[15] - m[8] * m[3] * m[13]
+        - m[12] * m[1] * m[11] + m[12] * m[3] * m[9];
+    inv[13] = m[0] * m[9] * m[14] - m[0] * m[10] * m[13] - m[8] * m[1] * m[14] + m[8] * m[2] * m[13]
+        + m[12] * m[1] * m[10] - m[12] * m[2] * m[9];
+    inv[2] = m[1] * m[6] * m[15] - m[1] * m[7] * m[14] - m[5] * m[2] * m[15] + m[5] * m[3] * m[14]
+        + m[13] * m[2] * m[7] - m[13] * m[3] * m[6];
+    inv[6] = -m[0] * m[6] * m[15] + m[0] * m[7] * m[14] + m[4] * m[2] * m[15] - m[4] * m[3] * m[14]
+        - m[12] * m[2] * m[7] + m[12] * m[3] * m[6];
+    inv[10] = m[0] * m[5] * m[15] - m[0] * m[7] * m[13] - m[4] * m[1] * m[15] + m[4] * m[3] * m[13]
+        + m[12] * m[1] * m[7] - m[12] * m[3] * m[5];
+    inv[14] = -m[0] * m[5] * m[14] + m[0] * m[6] * m[13] + m[4] * m[1] * m[14] - m[4] * m[2] * m[13]
+        - m[12] * m[1] * m[6] + m[12] * m[2] * m[5];
+    inv[3] = -m[1] * m[6] * m[11] + m[1] * m[7] * m[10] + m[5] * m[2] * m[11] - m[5] * m[3] * m[10]
+        - m[9] * m[2] * m[7] + m[9] * m[3] * m[6];
+    inv[7] = m[0] * m[6] * m[11] - m[0] * m[7] * m[10] - m[4] * m[2] * m[11] + m[4] * m[3] * m[10]
+        + m[8] * m[2] * m[7] - m[8] * m[3] * m[6];
+    inv[11] = -m[0] * m[5] * m[11] + m[0] * m[7] * m[9] + m[4] * m[1] * m[11] - m[4] * m[3] * m[9]
+        - m[8] * m[1] * m[7] + m[8] * m[3] * m[5];
+    inv[15] = m[0] * m[5] * m[10] - m[0] * m[6] * m[9] - m[4] * m[1] * m[10] + m[4] * m[2] * m[9]
+        + m[8] * m[1] * m[6] - m[8] * m[2] * m[5];
     const double det = m[0] * inv[0] + m[1] * inv[4] + m[2] * inv[8] + m[3] * inv[12];
     if (det == 0.0)
         return false;
@@ -172,8 +169,7 @@ bool unProject(double winX, double winY, double winZ, const ScreenTransform &t, 
     if (!invert(multiply(t.projection, t.modelView), inverse))
         return false;
     const double in[4] = {(winX - t.viewport[0]) / t.viewport[2] * 2.0 - 1.0,
-                          (winY - t.viewport[1]) / t.viewport[3] * 2.0 - 1.0, winZ * 2.0 - 1.0,
-                          1.0};
+        (winY - t.viewport[1]) / t.viewport[3] * 2.0 - 1.0, winZ * 2.0 - 1.0, 1.0};
     double out[4];
     multiply(inverse, in, out);
     if (out[3] == 0.0)
@@ -184,7 +180,7 @@ bool unProject(double winX, double winY, double winZ, const ScreenTransform &t, 
 }
 
 QPointF worldToScreen(const QVector3D &world, const ScreenTransform &t, double /*width*/,
-                      double height, double &depth)
+    double height, double &depth)
 {
     double w[3] = {0.0, 0.0, 0.0};
     project(world, t, w);
@@ -192,8 +188,8 @@ QPointF worldToScreen(const QVector3D &world, const ScreenTransform &t, double /
     return QPointF(w[0], height - w[1]);
 }
 
-QVector3D screenToWorld(const QPointF &pixel, const ScreenTransform &t, double /*width*/,
-                        double height, float depth)
+QVector3D screenToWorld(
+    const QPointF &pixel, const ScreenTransform &t, double /*width*/, double height, float depth)
 {
     double w[3] = {0.0, 0.0, 0.0};
     unProject(pixel.x(), height - pixel.y(), depth, t, w);
@@ -201,14 +197,14 @@ QVector3D screenToWorld(const QPointF &pixel, const ScreenTransform &t, double /
 }
 
 void mouseRay(const QPointF &pixel, const ScreenTransform &t, double width, double height,
-              QVector3D &nearPoint, QVector3D &farPoint)
+    QVector3D &nearPoint, QVector3D &farPoint)
 {
     nearPoint = screenToWorld(pixel, t, width, height, 0.0f);
     farPoint = screenToWorld(pixel, t, width, height, 1.0f);
 }
 
-QVector3D screenDirection(const QPointF &from, const QPointF &to, const ScreenTransform &t,
-                          double width, double height)
+QVector3D screenDirection(
+    const QPointF &from, const QPointF &to, const ScreenTransform &t, double width, double height)
 {
     const QVector3D a = screenToWorld(from, t, width, height, 0.0f);
     const QVector3D b = screenToWorld(to, t, width, height, 0.0f);

@@ -19,20 +19,19 @@ struct ScreenTransform
     std::array<int, 4> viewport {0, 0, 1, 1};
 
     static ScreenTransform fromMatrices(const QMatrix4x4 &modelView, const QMatrix4x4 &projection,
-                                        const std::array<int, 4> &viewport);
+        const std::array<int, 4> &viewport);
 };
 
 float distanceSquaredToSegment(const QVector3D &p, const QVector3D &a, const QVector3D &b);
 bool sphereTouchesEdges(const QVector3D &p, float radiusSquared, const QVector3D &a,
-                        const QVector3D &b, const QVector3D &c);
+    const QVector3D &b, const QVector3D &c);
 QVector3D projectOnLine(const QVector3D &p, const QVector3D &a, const QVector3D &b);
 // Crossing of the segment p1-p2 with the triangle v1 v2 v3 of normal n; the crossing point goes
 // to intersection whenever the segment crosses the plane.
 bool intersectionSegmentTriangle(const QVector3D &p1, const QVector3D &p2, const QVector3D &v1,
-                                 const QVector3D &v2, const QVector3D &v3, const QVector3D &n,
-                                 QVector3D &intersection);
-bool pointInTriangle(const QVector3D &p, const QVector3D &a, const QVector3D &b,
-                     const QVector3D &c);
+    const QVector3D &v2, const QVector3D &v3, const QVector3D &n, QVector3D &intersection);
+bool pointInTriangle(
+    const QVector3D &p, const QVector3D &a, const QVector3D &b, const QVector3D &c);
 Aabb triangleBox(const QVector3D &a, const QVector3D &b, const QVector3D &c);
 
 // Pixel positions have their origin at the top left of the view, y downwards; height is the
@@ -40,13 +39,13 @@ Aabb triangleBox(const QVector3D &a, const QVector3D &b, const QVector3D &c);
 bool project(const QVector3D &world, const ScreenTransform &t, double window[3]);
 bool unProject(double winX, double winY, double winZ, const ScreenTransform &t, double world[3]);
 
-QPointF worldToScreen(const QVector3D &world, const ScreenTransform &t, double width,
-                      double height, double &depth);
-QVector3D screenToWorld(const QPointF &pixel, const ScreenTransform &t, double width,
-                        double height, float depth);
+QPointF worldToScreen(
+    const QVector3D &world, const ScreenTransform &t, double width, double height, double &depth);
+QVector3D screenToWorld(
+    const QPointF &pixel, const ScreenTransform &t, double width, double height, float depth);
 void mouseRay(const QPointF &pixel, const ScreenTransform &t, double width, double height,
-              QVector3D &nearPoint, QVector3D &farPoint);
-QVector3D screenDirection(const QPointF &from, const QPointF &to, const ScreenTransform &t,
-                          double width, double height);
+    QVector3D &nearPoint, QVector3D &farPoint);
+QVector3D screenDirection(
+    const QPointF &from, const QPointF &to, const ScreenTransform &t, double width, double height);
 
 } // namespace Geometry

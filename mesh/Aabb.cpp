@@ -6,13 +6,12 @@
 Aabb::Aabb(const QVector3D &min, const QVector3D &max)
     : min(min)
     , max(max)
-{
-}
+{ }
 
 QVector3D Aabb::computeCenter() const
 {
-    return QVector3D((min.x() + max.x()) * 0.5f, (min.y() + max.y()) * 0.5f,
-                     (min.z() + max.z()) * 0.5f);
+    return QVector3D(
+        (min.x() + max.x()) * 0.5f, (min.y() + max.y()) * 0.5f, (min.z() + max.z()) * 0.5f);
 }
 
 bool Aabb::containsPoint(const QVector3D &p) const

@@ -6,8 +6,7 @@ Triangle::Triangle(const QVector3D &normal, int vertex1, int vertex2, int vertex
     , vertex2(vertex2)
     , vertex3(vertex3)
     , normal(normal)
-{
-}
+{ }
 
 void Triangle::replaceVertex(int oldIndex, int newIndex)
 {

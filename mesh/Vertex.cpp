@@ -25,14 +25,12 @@ void removeFirst(std::vector<int> &list, int index)
 Vertex::Vertex(float x, float y, float z, int id)
     : position(x, y, z)
     , id(id)
-{
-}
+{ }
 
 Vertex::Vertex(const QVector3D &position, int id)
     : position(position)
     , id(id)
-{
-}
+{ }
 
 void Vertex::replaceTriangle(int oldIndex, int newIndex)
 {

@@ -7,8 +7,8 @@
 #include <QCheckBox>
 #include <QDockWidget>
 #include <QGroupBox>
-#include <QLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -77,24 +77,42 @@ void TestWindow::radioButtons_data()
     QTest::addColumn<QString>("box");
     QTest::addColumn<int>("id");
     QTest::addColumn<bool>("checked");
-    QTest::newRow("inflate") << "inflate" << "tools" << 0 << true;
-    QTest::newRow("deflate") << "deflate" << "tools" << 1 << false;
-    QTest::newRow("smooth") << "smooth" << "tools" << 2 << false;
-    QTest::newRow("flatten") << "flatten" << "tools" << 3 << false;
-    QTest::newRow("sweep") << "sweep" << "tools" << 4 << false;
-    QTest::newRow("static") << "static" << "topology" << 4 << false;
-    QTest::newRow("subdivide") << "subdivide" << "topology" << 1 << false;
-    QTest::newRow("decimate") << "decimate" << "topology" << 0 << false;
-    QTest::newRow("uniform") << "uniform" << "topology" << 2 << true;
-    QTest::newRow("adaptive") << "adaptive" << "topology" << 3 << false;
-    QTest::newRow("trackball sphere") << "trackball sphere" << "camera" << 0 << true;
-    QTest::newRow("trackball plane") << "trackball plane" << "camera" << 1 << false;
-    QTest::newRow("freelook") << "freelook" << "camera" << 2 << false;
-    QTest::newRow("phong") << "phong" << "shader" << 0 << true;
-    QTest::newRow("wireframe") << "wireframe" << "shader" << 1 << false;
-    QTest::newRow("transparency") << "transparency" << "shader" << 2 << false;
-    QTest::newRow("reflection 1") << "reflection 1" << "shader" << 3 << false;
-    QTest::newRow("reflection 2") << "reflection 2" << "shader" << 4 << false;
+    QTest::newRow("inflate") << "inflate"
+                             << "tools" << 0 << true;
+    QTest::newRow("deflate") << "deflate"
+                             << "tools" << 1 << false;
+    QTest::newRow("smooth") << "smooth"
+                            << "tools" << 2 << false;
+    QTest::newRow("flatten") << "flatten"
+                             << "tools" << 3 << false;
+    QTest::newRow("sweep") << "sweep"
+                           << "tools" << 4 << false;
+    QTest::newRow("static") << "static"
+                            << "topology" << 4 << false;
+    QTest::newRow("subdivide") << "subdivide"
+                               << "topology" << 1 << false;
+    QTest::newRow("decimate") << "decimate"
+                              << "topology" << 0 << false;
+    QTest::newRow("uniform") << "uniform"
+                             << "topology" << 2 << true;
+    QTest::newRow("adaptive") << "adaptive"
+                              << "topology" << 3 << false;
+    QTest::newRow("trackball sphere") << "trackball sphere"
+                                      << "camera" << 0 << true;
+    QTest::newRow("trackball plane") << "trackball plane"
+                                     << "camera" << 1 << false;
+    QTest::newRow("freelook") << "freelook"
+                              << "camera" << 2 << false;
+    QTest::newRow("phong") << "phong"
+                           << "shader" << 0 << true;
+    QTest::newRow("wireframe") << "wireframe"
+                               << "shader" << 1 << false;
+    QTest::newRow("transparency") << "transparency"
+                                  << "shader" << 2 << false;
+    QTest::newRow("reflection 1") << "reflection 1"
+                                  << "shader" << 3 << false;
+    QTest::newRow("reflection 2") << "reflection 2"
+                                  << "shader" << 4 << false;
 }
 
 void TestWindow::radioButtons()
@@ -148,7 +166,8 @@ void TestWindow::checkBoxesAndColour()
         QCheckBox *box = findByText<QCheckBox>(QString::fromLatin1(text));
         QVERIFY(box);
         QVERIFY(!box->isChecked());
-        QCOMPARE(qobject_cast<QGroupBox *>(box->parentWidget())->title(), QStringLiteral("options"));
+        QCOMPARE(
+            qobject_cast<QGroupBox *>(box->parentWidget())->title(), QStringLiteral("options"));
     }
     QPushButton *colour = window->getColorButton();
     QVERIFY(colour);
@@ -184,7 +203,8 @@ void TestWindow::menus_data()
     QTest::newRow("edit") << "&Edit" << QStringList {"&Undo", "&Redo"}
                           << QStringList {"Ctrl+Z", "Ctrl+Y"};
     QTest::newRow("display") << "&Display"
-                             << QStringList {"       Sculting       ", "            Mesh            "}
+                             << QStringList {"       Sculting       ",
+                                    "            Mesh            "}
                              << QStringList {"", ""};
 }
 
@@ -255,8 +275,8 @@ void TestWindow::hiddenDockKeepsState()
     QCheckBox *culling = findByText<QCheckBox>(QStringLiteral("culling"));
     QTest::mouseClick(culling, Qt::LeftButton);
     QVERIFY(culling->isChecked());
-    QDockWidget *sculpt = qobject_cast<QDockWidget *>(
-        culling->parentWidget()->parentWidget()->parentWidget());
+    QDockWidget *sculpt =
+        qobject_cast<QDockWidget *>(culling->parentWidget()->parentWidget()->parentWidget());
     QVERIFY(sculpt);
     sculpt->toggleViewAction()->trigger();
     QVERIFY(sculpt->isHidden());

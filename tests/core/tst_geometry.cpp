@@ -68,24 +68,24 @@ void TestGeometry::segmentTriangle_data()
     QTest::addColumn<QVector3D>("p2");
     QTest::addColumn<bool>("hit");
     QTest::addColumn<QVector3D>("point");
-    QTest::newRow("down through centre") << QVector3D(0, 0, 1) << QVector3D(0, 0, -1) << true
-                                         << QVector3D(0, 0, 0);
-    QTest::newRow("up through centre") << QVector3D(0, 0, -1) << QVector3D(0, 0, 1) << true
-                                       << QVector3D(0, 0, 0);
+    QTest::newRow("down through centre")
+        << QVector3D(0, 0, 1) << QVector3D(0, 0, -1) << true << QVector3D(0, 0, 0);
+    QTest::newRow("up through centre")
+        << QVector3D(0, 0, -1) << QVector3D(0, 0, 1) << true << QVector3D(0, 0, 0);
     QTest::newRow("oblique") << QVector3D(0, 0, 2) << QVector3D(0.5f, 0, -2) << true
                              << QVector3D(0.25f, 0, 0);
-    QTest::newRow("ending on plane") << QVector3D(0, 0, 1) << QVector3D(0, 0, 0) << false
-                                     << QVector3D();
+    QTest::newRow("ending on plane")
+        << QVector3D(0, 0, 1) << QVector3D(0, 0, 0) << false << QVector3D();
     QTest::newRow("above plane") << QVector3D(0, 0, 2) << QVector3D(0, 0, 1) << false
                                  << QVector3D();
     QTest::newRow("on edge AB") << QVector3D(0, -1, 1) << QVector3D(0, -1, -1) << true
                                 << QVector3D(0, -1, 0);
     QTest::newRow("on corner C") << QVector3D(0, 1, 1) << QVector3D(0, 1, -1) << true
                                  << QVector3D(0, 1, 0);
-    QTest::newRow("outside beside") << QVector3D(2, 0, 1) << QVector3D(2, 0, -1) << false
-                                    << QVector3D();
-    QTest::newRow("outside below AB") << QVector3D(0, -1.01f, 1) << QVector3D(0, -1.01f, -1)
-                                      << false << QVector3D();
+    QTest::newRow("outside beside")
+        << QVector3D(2, 0, 1) << QVector3D(2, 0, -1) << false << QVector3D();
+    QTest::newRow("outside below AB")
+        << QVector3D(0, -1.01f, 1) << QVector3D(0, -1.01f, -1) << false << QVector3D();
 }
 
 void TestGeometry::segmentTriangle()
@@ -103,8 +103,8 @@ void TestGeometry::segmentTriangle()
 void TestGeometry::zeroNormalNeverCrossed()
 {
     QVector3D intersection;
-    QVERIFY(!Geometry::intersectionSegmentTriangle(QVector3D(0, 0, 1), QVector3D(0, 0, -1), A, B,
-                                                   C, QVector3D(0, 0, 0), intersection));
+    QVERIFY(!Geometry::intersectionSegmentTriangle(
+        QVector3D(0, 0, 1), QVector3D(0, 0, -1), A, B, C, QVector3D(0, 0, 0), intersection));
 }
 
 void TestGeometry::pointInTriangle_data()
@@ -169,15 +169,15 @@ void TestGeometry::sphereTouchesEdges()
 void TestGeometry::projectOnLine()
 {
     QCOMPARE(Geometry::projectOnLine(QVector3D(5, 1, 0), QVector3D(0, 0, 0), QVector3D(1, 0, 0)),
-             QVector3D(5, 0, 0));
+        QVector3D(5, 0, 0));
     QCOMPARE(Geometry::projectOnLine(QVector3D(-2, 3, 4), QVector3D(0, 0, 0), QVector3D(0, 2, 0)),
-             QVector3D(0, 3, 0));
+        QVector3D(0, 3, 0));
 }
 
 void TestGeometry::triangleBox()
 {
-    const Aabb box = Geometry::triangleBox(QVector3D(1, -2, 3), QVector3D(-1, 5, 0),
-                                           QVector3D(0, 0, 7));
+    const Aabb box =
+        Geometry::triangleBox(QVector3D(1, -2, 3), QVector3D(-1, 5, 0), QVector3D(0, 0, 7));
     QCOMPARE(box.min, QVector3D(-1, -2, 0));
     QCOMPARE(box.max, QVector3D(1, 5, 7));
 }
@@ -204,7 +204,7 @@ void TestGeometry::screenRoundTrip()
     const float distance = (world - QVector3D(100, 50, 600)).length();
     const float tolerance = 1e-3f + distance * distance * 6e-8f / 0.01f;
     QVERIFY2((back - world).length() <= tolerance,
-             qPrintable(QStringLiteral("error %1 > %2").arg((back - world).length()).arg(tolerance)));
+        qPrintable(QStringLiteral("error %1 > %2").arg((back - world).length()).arg(tolerance)));
     // The pixel itself is exact: project the returned point again.
     double depth2 = 0.0;
     const QPointF pixel2 = Geometry::worldToScreen(back, t, 1280, 800, depth2);
@@ -231,10 +231,12 @@ void TestGeometry::screenDirection()
     // Identity view, orthographic projection of [-640, 640] x [-400, 400].
     t.projection = {1.0 / 640, 0, 0, 0, 0, 1.0 / 400, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1};
     t.viewport = {0, 0, 1280, 800};
-    const QVector3D right = Geometry::screenDirection(QPointF(10, 10), QPointF(30, 10), t, 1280, 800);
+    const QVector3D right =
+        Geometry::screenDirection(QPointF(10, 10), QPointF(30, 10), t, 1280, 800);
     QCOMPARE(right, QVector3D(1, 0, 0));
     // Pixel y grows downwards, world y upwards.
-    const QVector3D down = Geometry::screenDirection(QPointF(10, 10), QPointF(10, 50), t, 1280, 800);
+    const QVector3D down =
+        Geometry::screenDirection(QPointF(10, 10), QPointF(10, 50), t, 1280, 800);
     QCOMPARE(down, QVector3D(0, -1, 0));
     QCOMPARE(Geometry::screenDirection(QPointF(5, 5), QPointF(5, 5), t, 1280, 800), QVector3D());
 }

@@ -189,12 +189,12 @@ void TestRecords::boxRelations_data()
     QTest::newRow("same box") << unit << unit << true << false;
     QTest::newRow("inner") << Aabb(QVector3D(0.2f, 0.2f, 0.2f), QVector3D(0.8f, 0.8f, 1)) << unit
                            << true << false;
-    QTest::newRow("sharing a face") << Aabb(QVector3D(1, 0, 0), QVector3D(2, 1, 1)) << unit
-                                    << false << false;
-    QTest::newRow("disjoint on z") << Aabb(QVector3D(0, 0, 1.5f), QVector3D(1, 1, 2)) << unit
-                                   << false << true;
-    QTest::newRow("disjoint below") << Aabb(QVector3D(0, -3, 0), QVector3D(1, -2, 1)) << unit
-                                    << false << true;
+    QTest::newRow("sharing a face")
+        << Aabb(QVector3D(1, 0, 0), QVector3D(2, 1, 1)) << unit << false << false;
+    QTest::newRow("disjoint on z")
+        << Aabb(QVector3D(0, 0, 1.5f), QVector3D(1, 1, 2)) << unit << false << true;
+    QTest::newRow("disjoint below")
+        << Aabb(QVector3D(0, -3, 0), QVector3D(1, -2, 1)) << unit << false << true;
     QTest::newRow("overlapping") << Aabb(QVector3D(0.5f, 0.5f, 0.5f), QVector3D(2, 2, 2)) << unit
                                  << false << false;
 }
@@ -255,8 +255,8 @@ void TestRecords::intersectSphere()
     QFETCH(QVector3D, center);
     QFETCH(float, radiusSquared);
     QFETCH(bool, hit);
-    QCOMPARE(Aabb(QVector3D(0, 0, 0), QVector3D(1, 1, 1)).intersectSphere(center, radiusSquared),
-             hit);
+    QCOMPARE(
+        Aabb(QVector3D(0, 0, 0), QVector3D(1, 1, 1)).intersectSphere(center, radiusSquared), hit);
 }
 
 void TestRecords::growAndFlat()
