@@ -43,8 +43,8 @@ public:
     // Triangles of every leaf whose loose box the ray hits, leaves in slot order.
     std::vector<int> intersectRay(const QVector3D &origin, const QVector3D &direction) const;
     // Triangles of every leaf whose cell the sphere hits; each such leaf is appended to `leaves`.
-    std::vector<int> intersectSphere(const QVector3D &center, float radiusSquared,
-                                     std::vector<Octree *> &leaves);
+    std::vector<int> intersectSphere(
+        const QVector3D &center, float radiusSquared, std::vector<Octree *> &leaves);
     // Called on an empty leaf: collects the parent and its eight children when all the children
     // are empty leaves, and goes on upwards while the whole subtree stays empty.
     void cutEmptyLeaves(std::vector<Octree *> &nodes);
@@ -72,9 +72,9 @@ public:
     int depth = 0;
 
 private:
-    void collectRay(const QVector3D &origin, const QVector3D &direction,
-                    std::vector<int> &result) const;
-    void collectSphere(const QVector3D &center, float radiusSquared,
-                       std::vector<Octree *> &leaves, std::vector<int> &result);
+    void collectRay(
+        const QVector3D &origin, const QVector3D &direction, std::vector<int> &result) const;
+    void collectSphere(const QVector3D &center, float radiusSquared, std::vector<Octree *> &leaves,
+        std::vector<int> &result);
     int slotInParent() const;
 };

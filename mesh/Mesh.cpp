@@ -1,0 +1,581 @@
+#include "Mesh.h"
+
+#include "geometry/Geometry.h"
+
+#include <algorithm>
+#include <cmath>
+
+Mesh::Mesh()
+    : currentState_(undoStates_.end())
+{
+    setTransformation(QMatrix4x4());
+}
+
+Mesh::~Mesh() = default;
+
+void Mesh::setTransformation(const QMatrix4x4 &m)
+{
+    transformation_ = m;
+    // data() marks the matrix as a general one.
+    const float *data = transformation_.data();
+    std::copy(data, data + 16, transformationData_);
+}
+
+void Mesh::setGpu(std::unique_ptr<MeshGpu> gpu)
+{
+    gpu_ = std::move(gpu);
+}
+
+void Mesh::initShaders(int mode)
+{
+    shaderType_ = mode;
+    if (gpu_)
+        gpu_->initShaders(*this);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Loading pipeline
+
+void Mesh::initTopology(const MessageSink &sink)
+{
+    const int nbVertices = getNbVertices();
+    const int nbTriangles = getNbTriangles();
+    if (nbVertices == 0 || nbTriangles == 0)
+        return;
+    auto say = [&sink](const char *text) {
+        if (sink)
+            sink(QString::fromLatin1(text));
+    };
+
+    Aabb box(vertices_[0].position, vertices_[0].position);
+    say("Loading : Init topology 1/2");
+    for (int i = 0; i < nbVertices; ++i) {
+        computeRingVertices(i);
+        box.expandsWithPoint(vertices_[i].position);
+    }
+    center_ = box.computeCenter();
+    const float diagonal = (box.max - box.min).length();
+
+    say("Loading : scaling");
+    // All vertices at one point (or a diagonal so small that the factor overflows): keep the
+    // positions as they are.
+    scale_ = 500.0f / diagonal;
+    if (!(diagonal > 0.0f) || !std::isfinite(scale_))
+        scale_ = 1.0f;
+    const float scale = scale_;
+#pragma omp parallel for schedule(static)
+    for (int i = 0; i < nbVertices; ++i)
+        vertices_[i].position *= scale;
+    QMatrix4x4 m = transformation_;
+    m.scale(scale);
+    setTransformation(m);
+    box.min *= scale;
+    box.max *= scale;
+    center_ *= scale;
+
+    say("Loading : Init topology 2/2");
+#pragma omp parallel for schedule(static)
+    for (int i = 0; i < nbTriangles; ++i) {
+        Triangle &t = triangles_[i];
+        t.aabb = Geometry::triangleBox(vertices_[t.vertex1].position, vertices_[t.vertex2].position,
+            vertices_[t.vertex3].position);
+    }
+
+    say("Loading : Init octree");
+    const Aabb &first = triangles_[0].aabb;
+    box.enlargeIfFlat((first.max - first.min).length());
+    // Still flat (every vertex at one point, or a degenerate first triangle): give the box a
+    // small extent so that the cells are not empty.
+    const float small = std::max(1.0f,
+        1e-3f
+            * std::max({std::abs(box.min.x()), std::abs(box.min.y()), std::abs(box.min.z()),
+                std::abs(box.max.x()), std::abs(box.max.y()), std::abs(box.max.z())}));
+    box.enlargeIfFlat(small);
+    const QVector3D margin = (box.max - box.min) * Octree::rootMargin;
+    box.min -= margin;
+    box.max += margin;
+
+    ++Triangle::visitCounter;
+    buildRoot(box);
+}
+
+void Mesh::buildRoot(const Aabb &box)
+{
+    const int nbTriangles = getNbTriangles();
+    std::vector<int> all(nbTriangles);
+#pragma omp parallel for schedule(static)
+    for (int i = 0; i < nbTriangles; ++i)
+        all[i] = i;
+    clearOctree();
+    octree_ = std::make_unique<Octree>(nullptr, 0);
+    octree_->build(*this, all, box);
+}
+
+void Mesh::clearOctree()
+{
+    // Recorded leaves point into the tree that is going away.
+    leavesToUpdate_.clear();
+    octree_.reset();
+}
+
+void Mesh::computeVertexNormals()
+{
+    const int nbVertices = getNbVertices();
+#pragma omp parallel for schedule(static)
+    for (int i = 0; i < nbVertices; ++i) {
+        Vertex &v = vertices_[i];
+        QVector3D sum;
+        for (int t : v.triangleIndices)
+            sum += triangles_[t].normal;
+        sum.normalize();
+        v.normal = sum;
+    }
+}
+
+void Mesh::initVBO(const MessageSink &sink)
+{
+    if (sink)
+        sink(QStringLiteral("Loading : Init VBO 1"));
+    computeVertexNormals();
+    if (sink)
+        sink(QStringLiteral("Loading : Init VBO 2"));
+    if (gpu_) {
+        gpu_->build(*this);
+        gpu_->initShaders(*this);
+    }
+}
+
+void Mesh::moveTo(const QVector3D &point)
+{
+    QMatrix4x4 m;
+    m.translate(point - center_);
+    setTransformation(m);
+}
+
+void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> &vertices)
+{
+    bool rebuild = false;
+    if (gpu_) {
+        rebuild =
+            gpu_->triangleCapacity() < getNbTriangles() || gpu_->vertexCapacity() < getNbVertices();
+        if (!rebuild) {
+            gpu_->patchIndices(*this, triangles);
+            gpu_->patchPositions(*this, vertices);
+        }
+    }
+
+    const int nbT = static_cast<int>(triangles.size());
+#pragma omp parallel for schedule(static)
+    for (int k = 0; k < nbT; ++k) {
+        Triangle &t = triangles_[triangles[k]];
+        const QVector3D &a = vertices_[t.vertex1].position;
+        const QVector3D &b = vertices_[t.vertex2].position;
+        const QVector3D &c = vertices_[t.vertex3].position;
+        t.normal = QVector3D::normal(a, b, c);
+        t.aabb = Geometry::triangleBox(a, b, c);
+    }
+
+    updateOctree(triangles);
+
+    const int nbV = static_cast<int>(vertices.size());
+#pragma omp parallel for schedule(static)
+    for (int k = 0; k < nbV; ++k) {
+        Vertex &v = vertices_[vertices[k]];
+        QVector3D sum;
+        for (int t : v.triangleIndices)
+            sum += triangles_[t].normal;
+        v.normal = sum.normalized();
+    }
+
+    if (gpu_) {
+        if (!rebuild)
+            gpu_->patchNormals(*this, vertices);
+        else
+            initVBO();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Neighbourhood queries
+
+void Mesh::computeRingVertices(int i)
+{
+    const int counter = ++Vertex::visitCounter;
+    Vertex &v = vertices_[i];
+    v.ringIndices.clear();
+    for (int t : v.triangleIndices) {
+        const Triangle &tri = triangles_[t];
+        for (int corner : {tri.vertex1, tri.vertex2, tri.vertex3}) {
+            if (corner == i)
+                continue;
+            Vertex &c = vertices_[corner];
+            if (c.visitStamp == counter)
+                continue;
+            c.visitStamp = counter;
+            v.ringIndices.push_back(corner);
+        }
+    }
+}
+
+std::vector<int> Mesh::getVerticesFromTriangles(const std::vector<int> &triangles)
+{
+    const int counter = ++Vertex::visitCounter;
+    std::vector<int> result;
+    result.reserve(triangles.size() / 2 + 3);
+    for (int t : triangles) {
+        const Triangle &tri = triangles_[t];
+        for (int corner : {tri.vertex1, tri.vertex2, tri.vertex3}) {
+            Vertex &c = vertices_[corner];
+            if (c.visitStamp == counter)
+                continue;
+            c.visitStamp = counter;
+            result.push_back(corner);
+        }
+    }
+    return result;
+}
+
+std::vector<int> Mesh::getTrianglesFromVertices(const std::vector<int> &vertices)
+{
+    const int counter = ++Triangle::visitCounter;
+    std::vector<int> result;
+    result.reserve(vertices.size() * 2);
+    for (int i : vertices) {
+        for (int t : vertices_[i].triangleIndices) {
+            Triangle &tri = triangles_[t];
+            if (tri.visitStamp == counter)
+                continue;
+            tri.visitStamp = counter;
+            result.push_back(t);
+        }
+    }
+    return result;
+}
+
+void Mesh::expandVertices(std::vector<int> &vertices, int n)
+{
+    const int counter = ++Vertex::visitCounter;
+    for (int i : vertices)
+        vertices_[i].visitStamp = counter;
+    if (n <= 0)
+        return;
+    std::size_t begin = 0;
+    for (int pass = 0; pass < n; ++pass) {
+        const std::size_t end = vertices.size();
+        for (std::size_t k = begin; k < end; ++k) {
+            // Index access: the array grows while it is walked.
+            const int i = vertices[k];
+            for (int neighbour : vertices_[i].ringIndices) {
+                Vertex &v = vertices_[neighbour];
+                if (v.visitStamp == counter)
+                    continue;
+                v.visitStamp = counter;
+                vertices.push_back(neighbour);
+            }
+        }
+        begin = end;
+    }
+}
+
+void Mesh::expandTriangles(std::vector<int> &triangles, int n)
+{
+    const int counter = ++Triangle::visitCounter;
+    for (int t : triangles)
+        triangles_[t].visitStamp = counter;
+    if (n <= 0)
+        return;
+    std::size_t begin = 0;
+    for (int pass = 0; pass < n; ++pass) {
+        const std::size_t end = triangles.size();
+        for (std::size_t k = begin; k < end; ++k) {
+            const Triangle &tri = triangles_[triangles[k]];
+            for (int corner : {tri.vertex1, tri.vertex2, tri.vertex3}) {
+                for (int neighbour : vertices_[corner].triangleIndices) {
+                    Triangle &other = triangles_[neighbour];
+                    if (other.visitStamp == counter)
+                        continue;
+                    other.visitStamp = counter;
+                    triangles.push_back(neighbour);
+                }
+            }
+        }
+        begin = end;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Octree maintenance
+
+void Mesh::checkLeavesUpdate()
+{
+    std::sort(leavesToUpdate_.begin(), leavesToUpdate_.end());
+    leavesToUpdate_.erase(
+        std::unique(leavesToUpdate_.begin(), leavesToUpdate_.end()), leavesToUpdate_.end());
+    ++Triangle::visitCounter;
+    std::vector<Octree *> cut;
+    for (Octree *node : leavesToUpdate_) {
+        if (!node->isLeaf())
+            continue;
+        if (!node->triangleIndices.empty()) {
+            if (static_cast<int>(node->triangleIndices.size()) > Octree::leafCapacity
+                && node->depth < Octree::maxDepth)
+                node->split(*this);
+        } else {
+            node->cutEmptyLeaves(cut);
+        }
+    }
+    std::sort(cut.begin(), cut.end());
+    cut.erase(std::unique(cut.begin(), cut.end()), cut.end());
+    // Deepest first: a node is reached before any ancestor frees the subtree holding it.
+    std::stable_sort(cut.begin(), cut.end(),
+        [](const Octree *a, const Octree *b) { return a->depth > b->depth; });
+    for (Octree *node : cut) {
+        for (auto &child : node->children)
+            child.reset();
+    }
+    leavesToUpdate_.clear();
+}
+
+void Mesh::updateOctree(const std::vector<int> &triangles)
+{
+    if (!octree_)
+        return;
+    std::vector<int> moved;
+    for (int index : triangles) {
+        Triangle &t = triangles_[index];
+        Octree *leaf = t.leaf;
+        if (!leaf) {
+            // Not in the tree yet (a triangle created since the last build).
+            moved.push_back(index);
+            continue;
+        }
+        if (!leaf->aabbSplit.containsPoint(t.aabb.computeCenter())) {
+            const auto &list = leaf->triangleIndices;
+            // A triangle listed twice in `triangles` is moved only once.
+            if (t.leafIndex < 0 || t.leafIndex >= static_cast<int>(list.size())
+                || list[t.leafIndex] != index)
+                continue;
+            moved.push_back(index);
+            leaf->removeAt(*this, t.leafIndex);
+        } else if (!t.aabb.contains(leaf->aabbLoose)) {
+            leaf->growLoose(t.aabb);
+        }
+    }
+
+    bool outside = false;
+    for (int index : moved) {
+        Triangle &t = triangles_[index];
+        if (t.aabb.isOutside(octree_->aabbLoose)) {
+            outside = true;
+            break;
+        }
+        Octree *oldLeaf = t.leaf;
+        if (octree_->addTriangle(*this, index))
+            continue;
+        // No cell holds its centre: back into its former leaf, or, for a triangle that had
+        // none, into the leaf reached from the root through slot 7.
+        Octree *leaf = oldLeaf;
+        if (!leaf) {
+            leaf = octree_.get();
+            while (!leaf->isLeaf())
+                leaf = leaf->children[7].get();
+        }
+        t.leafIndex = static_cast<int>(leaf->triangleIndices.size());
+        t.leaf = leaf;
+        leaf->triangleIndices.push_back(index);
+        leaf->growLoose(t.aabb);
+    }
+
+    if (outside) {
+        Aabb box = octree_->aabbSplit;
+        const QVector3D margin = (box.max - box.min) * Octree::rootMargin;
+        box.min -= margin;
+        box.max += margin;
+        ++Triangle::visitCounter;
+        buildRoot(box);
+    }
+}
+
+void Mesh::rebuildOctree(const Aabb &box)
+{
+    ++Triangle::visitCounter;
+    buildRoot(box);
+}
+
+// ---------------------------------------------------------------------------------------------
+// History
+
+std::vector<Triangle> &Mesh::getTrianglesState()
+{
+    if (currentState_ == undoStates_.end())
+        return scratchState_.savedTriangles;
+    return currentState_->savedTriangles;
+}
+
+std::vector<Vertex> &Mesh::getVerticesState()
+{
+    if (currentState_ == undoStates_.end())
+        return scratchState_.savedVertices;
+    return currentState_->savedVertices;
+}
+
+int Mesh::getCurrentStateIndex() const
+{
+    if (currentState_ == undoStates_.end())
+        return -1;
+    return static_cast<int>(
+        std::distance(undoStates_.begin(), std::list<State>::const_iterator(currentState_)));
+}
+
+void Mesh::newState()
+{
+    ++historyCounter;
+    if (firstStateUndone_) {
+        undoStates_.clear();
+        currentState_ = undoStates_.end();
+    } else if (static_cast<int>(undoStates_.size()) >= maxUndoStates) {
+        if (currentState_ == undoStates_.begin()) {
+            // The oldest state is the current one and every later state has been undone: all
+            // of them go, and the history keeps only the new state.
+            undoStates_.clear();
+            currentState_ = undoStates_.end();
+        } else {
+            undoStates_.pop_front();
+        }
+    }
+    firstStateUndone_ = false;
+    redoStates_.clear();
+    if (currentState_ != undoStates_.end())
+        undoStates_.erase(std::next(currentState_), undoStates_.end());
+
+    State &state = undoStates_.emplace_back();
+    currentState_ = std::prev(undoStates_.end());
+    state.triangleCount = getNbTriangles();
+    state.vertexCount = getNbVertices();
+    if (octree_)
+        state.octreeBox = octree_->aabbSplit;
+}
+
+void Mesh::pushState(const std::vector<int> &triangles, const std::vector<int> &vertices)
+{
+    if (currentState_ == undoStates_.end())
+        return;
+    State &state = *currentState_;
+    const int counter = historyCounter;
+    for (int index : triangles) {
+        Triangle &t = triangles_[index];
+        if (t.historyStamp == counter)
+            continue;
+        t.historyStamp = counter;
+        state.savedTriangles.push_back(t);
+    }
+    for (int index : vertices) {
+        Vertex &v = vertices_[index];
+        if (v.historyStamp == counter)
+            continue;
+        v.historyStamp = counter;
+        state.savedVertices.push_back(v);
+    }
+}
+
+namespace {
+
+Triangle placeholderTriangle()
+{
+    return Triangle(QVector3D(0.0f, 0.0f, 0.0f), -1, -1, -1, -1);
+}
+
+Vertex placeholderVertex()
+{
+    return Vertex(QVector3D(0.0f, 0.0f, 0.0f), -1);
+}
+
+// Saves into `saved` what `current` holds now for the records that `restoring` will overwrite
+// (created records first, then the saved ids still present), and resizes `current` to the
+// count `targetCount`.
+template<typename Record>
+void swapOut(std::vector<Record> &current, const std::vector<Record> &restoring, int targetCount,
+    std::vector<Record> &saved, Record (*placeholder)())
+{
+    const int count = static_cast<int>(current.size());
+    if (targetCount < count) {
+        saved.reserve(saved.size() + (count - targetCount) + restoring.size());
+        for (int i = targetCount; i < count; ++i)
+            saved.push_back(current[i]);
+        for (const Record &r : restoring) {
+            if (r.id >= 0 && r.id < targetCount)
+                saved.push_back(current[r.id]);
+        }
+        current.resize(targetCount, placeholder());
+    } else {
+        saved.reserve(saved.size() + restoring.size());
+        if (targetCount > count)
+            current.resize(targetCount, placeholder());
+        for (const Record &r : restoring) {
+            if (r.id >= 0 && r.id < count)
+                saved.push_back(current[r.id]);
+        }
+    }
+}
+
+template<typename Record>
+void writeBack(std::vector<Record> &current, const std::vector<Record> &saved)
+{
+    const int count = static_cast<int>(current.size());
+    for (const Record &r : saved) {
+        if (r.id >= 0 && r.id < count)
+            current[r.id] = r;
+    }
+}
+
+} // namespace
+
+void Mesh::undo()
+{
+    if (undoStates_.empty() || firstStateUndone_ || currentState_ == undoStates_.end())
+        return;
+    State &s = *currentState_;
+    State r;
+    r.triangleCount = getNbTriangles();
+    r.vertexCount = getNbVertices();
+    if (octree_)
+        r.octreeBox = octree_->aabbSplit;
+
+    swapOut(triangles_, s.savedTriangles, s.triangleCount, r.savedTriangles, placeholderTriangle);
+    swapOut(vertices_, s.savedVertices, s.vertexCount, r.savedVertices, placeholderVertex);
+    writeBack(triangles_, s.savedTriangles);
+    writeBack(vertices_, s.savedVertices);
+
+    rebuildOctree(s.octreeBox);
+    initVBO();
+    redoStates_.push_back(std::move(r));
+
+    if (currentState_ == undoStates_.begin()) {
+        firstStateUndone_ = true;
+    } else {
+        firstStateUndone_ = false;
+        --currentState_;
+    }
+}
+
+void Mesh::redo()
+{
+    if (redoStates_.empty())
+        return;
+    State &r = redoStates_.back();
+    if (r.triangleCount != getNbTriangles())
+        triangles_.resize(r.triangleCount, placeholderTriangle());
+    if (r.vertexCount != getNbVertices())
+        vertices_.resize(r.vertexCount, placeholderVertex());
+    writeBack(triangles_, r.savedTriangles);
+    writeBack(vertices_, r.savedVertices);
+
+    rebuildOctree(r.octreeBox);
+    initVBO();
+
+    if (firstStateUndone_)
+        firstStateUndone_ = false;
+    else if (currentState_ != undoStates_.end() && std::next(currentState_) != undoStates_.end())
+        ++currentState_;
+    redoStates_.pop_back();
+}

@@ -1,0 +1,225 @@
+#include "Octree.h"
+
+#include "Mesh.h"
+#include "Triangle.h"
+
+#include <algorithm>
+
+Octree::Octree(Octree *parent, int depth)
+    : parent(parent)
+    , depth(depth)
+{ }
+
+Octree::~Octree() = default;
+
+int Octree::slotInParent() const
+{
+    if (!parent)
+        return -1;
+    for (int slot = 0; slot < 8; ++slot) {
+        if (parent->children[slot].get() == this)
+            return slot;
+    }
+    return -1;
+}
+
+void Octree::build(Mesh &mesh, const std::vector<int> &candidates, const Aabb &box)
+{
+    aabbSplit = box;
+    aabbLoose = box;
+    triangleIndices.clear();
+
+    std::vector<Triangle> &triangles = mesh.getTriangles();
+    const int counter = Triangle::visitCounter;
+    // The root and slot 7 take whatever is left, so that every candidate ends in some leaf even
+    // when rounding between sibling cells, or a centre outside the root's box, leaves it out.
+    const bool takeAll = !parent || slotInParent() == 7;
+    if (takeAll) {
+        for (int index : candidates) {
+            Triangle &t = triangles[index];
+            if (t.visitStamp == counter)
+                continue;
+            aabbLoose.expandsWithBox(t.aabb);
+            triangleIndices.push_back(index);
+        }
+    } else {
+        for (int index : candidates) {
+            Triangle &t = triangles[index];
+            if (t.visitStamp == counter || !aabbSplit.containsPoint(t.aabb.computeCenter()))
+                continue;
+            aabbLoose.expandsWithBox(t.aabb);
+            triangleIndices.push_back(index);
+        }
+    }
+
+    if (static_cast<int>(triangleIndices.size()) > leafCapacity && depth < maxDepth) {
+        split(mesh);
+        return;
+    }
+
+    const int n = static_cast<int>(triangleIndices.size());
+    for (int k = 0; k < n; ++k) {
+        Triangle &t = triangles[triangleIndices[k]];
+        t.visitStamp = counter;
+        t.leaf = this;
+        t.leafIndex = k;
+    }
+}
+
+Aabb Octree::childCell(const Aabb &cell, int slot)
+{
+    const float x0 = cell.min.x(), y0 = cell.min.y(), z0 = cell.min.z();
+    const float x1 = cell.max.x(), y1 = cell.max.y(), z1 = cell.max.z();
+    const float cx = (x0 + x1) * 0.5f, cy = (y0 + y1) * 0.5f, cz = (z0 + z1) * 0.5f;
+    const float hx = (x1 - x0) * 0.5f, hy = (y1 - y0) * 0.5f, hz = (z1 - z0) * 0.5f;
+    switch (slot) {
+    case 0:
+        return Aabb(QVector3D(x0, y0, z0), QVector3D(cx, cy, cz));
+    case 1:
+        return Aabb(QVector3D(x0 + hx, y0, z0), QVector3D(cx + hx, cy, cz));
+    case 2:
+        return Aabb(QVector3D(cx, cy - hy, cz), QVector3D(x1, y1 - hy, z1));
+    case 3:
+        return Aabb(QVector3D(x0, y0, z0 + hz), QVector3D(cx, cy, cz + hz));
+    case 4:
+        return Aabb(QVector3D(x0, y0 + hy, z0), QVector3D(cx, cy + hy, cz));
+    case 5:
+        return Aabb(QVector3D(cx, cy, cz - hz), QVector3D(x1, y1, z1 - hz));
+    case 6:
+        return Aabb(QVector3D(cx, cy, cz), QVector3D(x1, y1, z1));
+    default:
+        return Aabb(QVector3D(cx - hx, cy, cz), QVector3D(x1 - hx, y1, z1));
+    }
+}
+
+void Octree::split(Mesh &mesh)
+{
+    for (int slot = 0; slot < 8; ++slot) {
+        children[slot] = std::make_unique<Octree>(this, depth + 1);
+        children[slot]->build(mesh, triangleIndices, childCell(aabbSplit, slot));
+    }
+    std::vector<int>().swap(triangleIndices);
+}
+
+bool Octree::addTriangle(Mesh &mesh, int triangle)
+{
+    Triangle &t = mesh.getTriangles()[triangle];
+    if (!aabbSplit.containsPoint(t.aabb.computeCenter()))
+        return false;
+    aabbLoose.expandsWithBox(t.aabb);
+    if (!isLeaf()) {
+        // Neighbouring cells can overlap by a rounding step: the first child that takes the
+        // triangle keeps it, so it is never listed twice.
+        for (auto &child : children) {
+            if (child->addTriangle(mesh, triangle))
+                return true;
+        }
+        return false;
+    }
+    t.leafIndex = static_cast<int>(triangleIndices.size());
+    t.leaf = this;
+    triangleIndices.push_back(triangle);
+    return true;
+}
+
+void Octree::collectRay(
+    const QVector3D &origin, const QVector3D &direction, std::vector<int> &result) const
+{
+    if (!aabbLoose.intersectRay(origin, direction))
+        return;
+    if (isLeaf()) {
+        result.insert(result.end(), triangleIndices.begin(), triangleIndices.end());
+        return;
+    }
+    for (const auto &child : children)
+        child->collectRay(origin, direction, result);
+}
+
+std::vector<int> Octree::intersectRay(const QVector3D &origin, const QVector3D &direction) const
+{
+    std::vector<int> result;
+    collectRay(origin, direction, result);
+    return result;
+}
+
+void Octree::collectSphere(const QVector3D &center, float radiusSquared,
+    std::vector<Octree *> &leaves, std::vector<int> &result)
+{
+    if (!aabbSplit.intersectSphere(center, radiusSquared))
+        return;
+    if (isLeaf()) {
+        leaves.push_back(this);
+        result.insert(result.end(), triangleIndices.begin(), triangleIndices.end());
+        return;
+    }
+    for (auto &child : children)
+        child->collectSphere(center, radiusSquared, leaves, result);
+}
+
+std::vector<int> Octree::intersectSphere(
+    const QVector3D &center, float radiusSquared, std::vector<Octree *> &leaves)
+{
+    std::vector<int> result;
+    collectSphere(center, radiusSquared, leaves, result);
+    return result;
+}
+
+void Octree::cutEmptyLeaves(std::vector<Octree *> &nodes)
+{
+    // `emptied` is the node whose whole subtree has just been found empty; it still has its
+    // children until the caller detaches them, so it counts as an empty leaf here.
+    Octree *emptied = this;
+    Octree *p = parent;
+    while (p) {
+        for (const auto &child : p->children) {
+            if (child.get() == emptied)
+                continue;
+            if (!child->triangleIndices.empty() || !child->isLeaf())
+                return;
+        }
+        nodes.push_back(p);
+        for (const auto &child : p->children)
+            nodes.push_back(child.get());
+        emptied = p;
+        p = p->parent;
+    }
+}
+
+void Octree::removeAt(Mesh &mesh, int position)
+{
+    const int last = static_cast<int>(triangleIndices.size()) - 1;
+    if (position < 0 || position > last)
+        return;
+    if (position != last) {
+        const int moved = triangleIndices[last];
+        triangleIndices[position] = moved;
+        mesh.getTriangles()[moved].leafIndex = position;
+    }
+    triangleIndices.pop_back();
+}
+
+void Octree::growLoose(const Aabb &box)
+{
+    for (Octree *node = this; node && !box.contains(node->aabbLoose); node = node->parent)
+        node->aabbLoose.expandsWithBox(box);
+}
+
+int Octree::countNodes() const
+{
+    int n = 1;
+    if (!isLeaf()) {
+        for (const auto &child : children)
+            n += child->countNodes();
+    }
+    return n;
+}
+
+int Octree::maxDepthBelow() const
+{
+    int d = depth;
+    if (!isLeaf()) {
+        for (const auto &child : children)
+            d = std::max(d, child->maxDepthBelow());
+    }
+    return d;
+}
