@@ -13,8 +13,6 @@ class TestCamera : public QObject
 private slots:
     void normalizedMouse_data();
     void normalizedMouse();
-    void mouseOnSphere_data();
-    void mouseOnSphere();
     void zoom_data();
     void zoom();
     void zoomOutFromLowerLimit();
@@ -108,25 +106,6 @@ void TestCamera::normalizedMouse()
     QFETCH(double, h);
     QFETCH(QPointF, expected);
     QCOMPARE(Geometry::normalizedMouse(pixel, w, h), expected);
-}
-
-void TestCamera::mouseOnSphere_data()
-{
-    QTest::addColumn<QPointF>("position");
-    QTest::addColumn<QVector3D>("expected");
-
-    QTest::newRow("centre") << QPointF(0, 0) << QVector3D(0, 0, 1);
-    QTest::newRow("inside") << QPointF(0.6, 0) << QVector3D(0.6f, 0, 0.8f);
-    QTest::newRow("on the circle") << QPointF(0, -1) << QVector3D(0, -1, 0);
-    QTest::newRow("outside lands on the equator") << QPointF(3, 4) << QVector3D(0.6f, 0.8f, 0);
-}
-
-void TestCamera::mouseOnSphere()
-{
-    QFETCH(QPointF, position);
-    QFETCH(QVector3D, expected);
-    const QVector3D p = Geometry::mouseOnSphere(position);
-    QVERIFY2(fuzzyVector(p, expected, 1e-6f), text(p));
 }
 
 void TestCamera::zoom_data()
