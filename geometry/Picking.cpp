@@ -1,0 +1,113 @@
+#include "Picking.h"
+
+#include "mesh/Mesh.h"
+
+#include <limits>
+
+bool Picking::intersectRay(Mesh *m, const QVector3D &nearPoint, const QVector3D &farPoint)
+{
+    mesh = nullptr;
+    pickedTriangle = -1;
+    if (!m || !m->getOctree()) {
+        radiusWorldSquared = 0.0f;
+        return false;
+    }
+
+    const QVector3D direction = (farPoint - nearPoint).normalized();
+    const std::vector<int> candidates = m->getOctree()->intersectRay(nearPoint, direction);
+    const std::vector<Triangle> &triangles = m->getTriangles();
+    const std::vector<Vertex> &vertices = m->getVertices();
+
+    float best = std::numeric_limits<float>::max();
+    int bestTriangle = -1;
+    QVector3D bestPoint = intersectionPoint;
+    const int n = static_cast<int>(candidates.size());
+#pragma omp parallel for schedule(static)
+    for (int k = 0; k < n; ++k) {
+        const int t = candidates[k];
+        const Triangle &tri = triangles[t];
+        QVector3D crossing;
+        if (!Geometry::intersectionSegmentTriangle(nearPoint, farPoint,
+                vertices[tri.vertex1].position, vertices[tri.vertex2].position,
+                vertices[tri.vertex3].position, tri.normal, crossing))
+            continue;
+        const float e = (nearPoint - crossing).lengthSquared();
+#pragma omp critical(argilium_picking_ray)
+        {
+            // Equal distances (a segment through a shared edge) go to the lower triangle index,
+            // so that the result does not depend on thread timing.
+            if (e < best || (e == best && t < bestTriangle)) {
+                best = e;
+                bestPoint = crossing;
+                bestTriangle = t;
+            }
+        }
+    }
+
+    if (bestTriangle < 0) {
+        radiusWorldSquared = 0.0f;
+        return false;
+    }
+    intersectionPoint = bestPoint;
+    pickedTriangle = bestTriangle;
+    mesh = m;
+    return true;
+}
+
+void Picking::intersectionRayMesh(Mesh *m, const QVector3D &nearPoint, const QVector3D &farPoint,
+    const QPointF &mouse, const Geometry::ScreenTransform &screen, double width, double height)
+{
+    if (intersectRay(m, nearPoint, farPoint))
+        computeRadiusWorld(mouse, screen, width, height);
+}
+
+void Picking::pickAtPoint(Mesh *m, const QVector3D &point, const QPointF &mouse,
+    const Geometry::ScreenTransform &screen, double width, double height)
+{
+    mesh = m;
+    intersectionPoint = point;
+    computeRadiusWorld(mouse, screen, width, height);
+}
+
+void Picking::computeRadiusWorld(
+    const QPointF &mouse, const Geometry::ScreenTransform &screen, double width, double height)
+{
+    if (!mesh) {
+        radiusWorldSquared = 0.0f;
+        return;
+    }
+    const QVector3D world = mesh->getTransformation().map(intersectionPoint);
+    double depth = 0.0;
+    Geometry::worldToScreen(world, screen, width, height, depth);
+    const QVector3D side = Geometry::screenToWorld(
+        QPointF(mouse.x() + radiusScreen, mouse.y()), screen, width, height, float(depth));
+    radiusWorldSquared = (world - side).lengthSquared();
+}
+
+void Picking::pickVerticesInSphere(float radiusSquared)
+{
+    pickedVertices.clear();
+    if (!mesh || !mesh->getOctree())
+        return;
+
+    const std::vector<int> triangles = mesh->getOctree()->intersectSphere(
+        intersectionPoint, radiusSquared, mesh->getLeavesUpdate());
+    const std::vector<int> candidates = mesh->getVerticesFromTriangles(triangles);
+
+    const int counter = ++Vertex::brushCounter;
+    std::vector<Vertex> &vertices = mesh->getVertices();
+    for (int i : candidates) {
+        Vertex &v = vertices[i];
+        if ((v.position - intersectionPoint).lengthSquared() < radiusSquared) {
+            v.brushStamp = counter;
+            pickedVertices.push_back(i);
+        }
+    }
+
+    if (pickedVertices.empty() && pickedTriangle >= 0 && pickedTriangle < mesh->getNbTriangles()) {
+        const Triangle &t = mesh->getTriangle(pickedTriangle);
+        pickedVertices.push_back(t.vertex1);
+        pickedVertices.push_back(t.vertex2);
+        pickedVertices.push_back(t.vertex3);
+    }
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "geometry/Geometry.h"
+
+#include <QPointF>
+#include <QVector3D>
+
+#include <vector>
+
+class Mesh;
+
+// What lies under the cursor: the nearest triangle crossed by the mouse segment, the point where
+// it is crossed, the brush radius converted from pixels to mesh units at that point, and the
+// vertices inside the brush sphere around it. Points are in the mesh's own coordinates.
+class Picking
+{
+public:
+    Picking() = default;
+
+    // Nearest triangle crossed by the segment nearPoint-farPoint (mesh coordinates), then the
+    // world radius at the hit for the cursor at `mouse` in a view of width x height pixels
+    // drawn with `screen`. On a miss: mesh null, triangle -1, world radius 0; the intersection
+    // point keeps its previous value.
+    void intersectionRayMesh(Mesh *mesh, const QVector3D &nearPoint, const QVector3D &farPoint,
+        const QPointF &mouse, const Geometry::ScreenTransform &screen, double width, double height);
+    // The triangle part of intersectionRayMesh alone: the world radius is left as it is on a
+    // hit and set to 0 on a miss. Returns true on a hit. For callers that set the radius
+    // themselves (scripted strokes, the mirrored half of a symmetric step).
+    bool intersectRay(Mesh *mesh, const QVector3D &nearPoint, const QVector3D &farPoint);
+    // Puts the brush at `point` (mesh coordinates) on `mesh` and recomputes the world radius
+    // there; the picked triangle does not change.
+    void pickAtPoint(Mesh *mesh, const QVector3D &point, const QPointF &mouse,
+        const Geometry::ScreenTransform &screen, double width, double height);
+    // Fills the picked vertices with those strictly within sqrt(radiusSquared) of the
+    // intersection point, stamping each with a new Vertex::brushCounter, and records the octree
+    // leaves met in the mesh's leaves-to-update list. When none is inside, the picked
+    // triangle's three corners are listed unstamped. Without a mesh the list is left empty.
+    void pickVerticesInSphere(float radiusSquared);
+
+    Mesh *getMesh() const { return mesh; }
+    void setMesh(Mesh *m) { mesh = m; }
+    const QVector3D &getIntersectionPoint() const { return intersectionPoint; }
+    void setIntersectionPoint(const QVector3D &p) { intersectionPoint = p; }
+    std::vector<int> &getPickedVertices() { return pickedVertices; }
+    const std::vector<int> &getPickedVertices() const { return pickedVertices; }
+    float getRadiusWorldSquared() const { return radiusWorldSquared; }
+    void setRadiusWorldSquared(float r2) { radiusWorldSquared = r2; }
+    float getRadiusScreen() const { return radiusScreen; }
+    void setRadiusScreen(float r) { radiusScreen = r; }
+    int getPickedTriangle() const { return pickedTriangle; }
+
+private:
+    void computeRadiusWorld(
+        const QPointF &mouse, const Geometry::ScreenTransform &screen, double width, double height);
+
+    Mesh *mesh = nullptr; // not owning
+    int pickedTriangle = -1;
+    std::vector<int> pickedVertices;
+    QVector3D intersectionPoint {0.0f, 0.0f, 0.0f};
+    float radiusScreen = 50.0f;
+    float radiusWorldSquared = 0.0f;
+};

@@ -1,0 +1,279 @@
+// The deformations of one brush step and the smoothing operations the topology reuses.
+#include "Sculptor.h"
+
+#include "mesh/Mesh.h"
+
+#include <cmath>
+
+namespace {
+
+bool isInner(const Vertex &v)
+{
+    return v.ringIndices.size() == v.triangleIndices.size();
+}
+
+} // namespace
+
+void Sculptor::laplacianSmooth(const std::vector<int> &list, std::vector<QVector3D> &out)
+{
+    const int n = static_cast<int>(list.size());
+    out.resize(list.size());
+    if (!mesh)
+        return;
+    const std::vector<Vertex> &vertices = mesh->getVertices();
+#pragma omp parallel for schedule(static)
+    for (int k = 0; k < n; ++k) {
+        const Vertex &v = vertices[list[k]];
+        const bool inner = isInner(v);
+        float x = 0.0f;
+        float y = 0.0f;
+        float z = 0.0f;
+        int count = 0;
+        for (int j : v.ringIndices) {
+            const Vertex &w = vertices[j];
+            // A border vertex is averaged with its border neighbours only.
+            if (!inner && isInner(w))
+                continue;
+            x += w.position.x();
+            y += w.position.y();
+            z += w.position.z();
+            ++count;
+        }
+        // Nothing to average (no ring, or a border vertex without border neighbour): stay.
+        out[k] = count > 0 ? QVector3D(x / count, y / count, z / count) : v.position;
+    }
+}
+
+void Sculptor::inflate(const std::vector<int> &list, float radiusSquared, float strength)
+{
+    if (!mesh || !(radiusSquared > 0.0f))
+        return;
+    const float r = std::sqrt(radiusSquared);
+    float d = strength * r * 0.1f;
+    if (topoMode == ADAPTIVE) {
+        const float s = std::sqrt(d2Move);
+        if (s <= d)
+            d = s;
+    }
+    if (tool == DEFLATE)
+        d = -d;
+    std::vector<Vertex> &vertices = mesh->getVertices();
+    const QVector3D c = center;
+    const int n = static_cast<int>(list.size());
+#pragma omp parallel for schedule(static)
+    for (int k = 0; k < n; ++k) {
+        Vertex &v = vertices[list[k]];
+        const float f = falloff((v.position - c).length() / r);
+        v.position += (v.normal * d) * f;
+    }
+}
+
+void Sculptor::smooth(const std::vector<int> &list, float strength)
+{
+    if (!mesh)
+        return;
+    std::vector<QVector3D> smoothed;
+    laplacianSmooth(list, smoothed);
+    std::vector<Vertex> &vertices = mesh->getVertices();
+    const int n = static_cast<int>(list.size());
+    if (topoMode != ADAPTIVE) {
+#pragma omp parallel for schedule(static)
+        for (int k = 0; k < n; ++k) {
+            Vertex &v = vertices[list[k]];
+            v.position += (smoothed[k] - v.position) * strength;
+        }
+        return;
+    }
+    const float limit = d2Move;
+    const float s = std::sqrt(d2Move);
+#pragma omp parallel for schedule(static)
+    for (int k = 0; k < n; ++k) {
+        Vertex &v = vertices[list[k]];
+        QVector3D m = (smoothed[k] - v.position) * strength;
+        const float l2 = m.lengthSquared();
+        if (l2 > limit || std::isnan(l2))
+            m = m.normalized() * s;
+        v.position += m;
+    }
+}
+
+void Sculptor::smoothFlat(const std::vector<int> &list, float strength)
+{
+    if (!mesh)
+        return;
+    std::vector<QVector3D> smoothed;
+    laplacianSmooth(list, smoothed);
+    std::vector<Vertex> &vertices = mesh->getVertices();
+    const int n = static_cast<int>(list.size());
+#pragma omp parallel for schedule(static)
+    for (int k = 0; k < n; ++k) {
+        Vertex &v = vertices[list[k]];
+        const QVector3D &p = v.position;
+        const QVector3D &normal = v.normal;
+        QVector3D q = smoothed[k];
+        q -= normal * QVector3D::dotProduct(normal, q - p);
+        v.position += (q - p) * strength;
+    }
+}
+
+void Sculptor::smoothNoLimit(const std::vector<int> &list, bool tangential)
+{
+    if (!mesh)
+        return;
+    std::vector<Vertex> &vertices = mesh->getVertices();
+    const std::size_t n = list.size();
+    std::vector<QVector3D> averages(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        const Vertex &v = vertices[list[k]];
+        const bool inner = isInner(v);
+        float x = 0.0f;
+        float y = 0.0f;
+        float z = 0.0f;
+        int count = 0;
+        for (int j : v.ringIndices) {
+            const Vertex &w = vertices[j];
+            if (!inner && isInner(w))
+                continue;
+            x += w.position.x();
+            y += w.position.y();
+            z += w.position.z();
+            ++count;
+        }
+        averages[k] = count > 0 ? QVector3D(x / count, y / count, z / count) : v.position;
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+        Vertex &v = vertices[list[k]];
+        QVector3D q = averages[k];
+        if (tangential)
+            q -= v.normal * QVector3D::dotProduct(v.normal, q - v.position);
+        v.setPosition(q);
+    }
+}
+
+QVector3D Sculptor::areaNormal(const std::vector<int> &list)
+{
+    if (!mesh)
+        return QVector3D();
+    const std::vector<Vertex> &vertices = mesh->getVertices();
+    const int n = static_cast<int>(list.size());
+    float x = 0.0f;
+    float y = 0.0f;
+    float z = 0.0f;
+#pragma omp parallel
+    {
+        float lx = 0.0f;
+        float ly = 0.0f;
+        float lz = 0.0f;
+#pragma omp for schedule(static)
+        for (int k = 0; k < n; ++k) {
+            const QVector3D &normal = vertices[list[k]].normal;
+            lx += normal.x();
+            ly += normal.y();
+            lz += normal.z();
+        }
+#pragma omp atomic
+        x += lx;
+#pragma omp atomic
+        y += ly;
+#pragma omp atomic
+        z += lz;
+    }
+    return QVector3D(x, y, z).normalized();
+}
+
+QVector3D Sculptor::areaCenter(const std::vector<int> &list)
+{
+    if (!mesh || list.empty())
+        return QVector3D();
+    const std::vector<Vertex> &vertices = mesh->getVertices();
+    const int n = static_cast<int>(list.size());
+    float x = 0.0f;
+    float y = 0.0f;
+    float z = 0.0f;
+#pragma omp parallel
+    {
+        float lx = 0.0f;
+        float ly = 0.0f;
+        float lz = 0.0f;
+#pragma omp for schedule(static)
+        for (int k = 0; k < n; ++k) {
+            const QVector3D &p = vertices[list[k]].position;
+            lx += p.x();
+            ly += p.y();
+            lz += p.z();
+        }
+#pragma omp atomic
+        x += lx;
+#pragma omp atomic
+        y += ly;
+#pragma omp atomic
+        z += lz;
+    }
+    return QVector3D(x, y, z) / float(n);
+}
+
+void Sculptor::flatten(const std::vector<int> &list, float radiusSquared, float strength)
+{
+    if (!mesh || !(radiusSquared > 0.0f))
+        return;
+    const QVector3D normal = areaNormal(list).normalized();
+    const QVector3D plane = areaCenter(list);
+    if (normal.lengthSquared() < 0.0001f)
+        return;
+    const float r = std::sqrt(radiusSquared);
+    const float d = strength * 0.3f;
+    std::vector<Vertex> &vertices = mesh->getVertices();
+    const QVector3D c = center;
+    const int n = static_cast<int>(list.size());
+    if (topoMode != ADAPTIVE) {
+#pragma omp parallel for schedule(static)
+        for (int k = 0; k < n; ++k) {
+            Vertex &v = vertices[list[k]];
+            const float h = v.position.distanceToPlane(plane, normal);
+            const float f = falloff((v.position - c).length() / r);
+            v.position -= ((normal * h) * d) * f;
+        }
+        return;
+    }
+    const float s = std::sqrt(d2Move);
+#pragma omp parallel for schedule(static)
+    for (int k = 0; k < n; ++k) {
+        Vertex &v = vertices[list[k]];
+        const float h = v.position.distanceToPlane(plane, normal);
+        float a = h * d * falloff((v.position - c).length() / r);
+        // Limits the pull towards the plane from above only: a negative amount stays.
+        if (s <= a || std::isnan(a))
+            a = s;
+        v.position -= normal * a;
+    }
+}
+
+void Sculptor::sweep(const std::vector<int> &list, float radiusSquared, float strength)
+{
+    if (!mesh || !(radiusSquared > 0.0f))
+        return;
+    const float r = std::sqrt(radiusSquared);
+    const float d = strength * r * 0.5f;
+    std::vector<Vertex> &vertices = mesh->getVertices();
+    const QVector3D c = sweepCenter;
+    const QVector3D dir = sweepDir;
+    const int n = static_cast<int>(list.size());
+    if (topoMode != ADAPTIVE) {
+#pragma omp parallel for schedule(static)
+        for (int k = 0; k < n; ++k) {
+            Vertex &v = vertices[list[k]];
+            const float f = falloff((v.position - c).length() / r);
+            v.position += (dir * d) * f;
+        }
+        return;
+    }
+    const float s = std::sqrt(d2Move);
+#pragma omp parallel for schedule(static)
+    for (int k = 0; k < n; ++k) {
+        Vertex &v = vertices[list[k]];
+        float a = falloff((v.position - c).length() / r) * d;
+        if (s <= a)
+            a = s;
+        v.position += dir * a;
+    }
+}

@@ -1,0 +1,85 @@
+#include "Sculptor.h"
+
+#include "mesh/Mesh.h"
+
+void Sculptor::updateTopologyThresholds(float radiusSquared)
+{
+    d2Max = (1.1f - detail) * radiusSquared * 0.2f;
+    d2Min = d2Max / 4.2025f;
+    d2Move = d2Min * 0.2375f;
+    d2Fusion = 1.1f * (4.0f * d2Move + d2Max / 3.0f);
+}
+
+void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, float radiusSquared,
+    const QVector3D &eyeDir)
+{
+    if (!mesh)
+        return;
+    center = brushCenter;
+
+    std::vector<int> triangles = mesh->getTrianglesFromVertices(vertices);
+    mesh->pushState(triangles, vertices);
+
+    updateTopologyThresholds(radiusSquared);
+
+    // Dynamic topology around the selection. Each mode extends `triangles` in place with the
+    // triangles it creates or changes.
+    // TODO(topology): not built yet, every mode leaves the mesh as it is for now:
+    //   SUBDIVISION    -> Topology::subdivision(triangles, d2Max)
+    //   DECIMATION     -> Topology::decimation(triangles, d2Min)
+    //   UNIFORMISATION,
+    //   ADAPTIVE       -> Topology::uniformisation(triangles, d2Min, d2Max)
+    //   STATIC, others -> nothing
+    switch (topoMode) {
+    case SUBDIVISION:
+    case DECIMATION:
+    case UNIFORMISATION:
+    case ADAPTIVE:
+    default:
+        break;
+    }
+
+    vertices = mesh->getVerticesFromTriangles(triangles);
+
+    // Only the vertices the picking stamped are deformed; the topology keeps the stamps right
+    // for the vertices it creates.
+    const std::vector<Vertex> &records = mesh->getVertices();
+    const int stamp = Vertex::brushCounter;
+    std::vector<int> working;
+    working.reserve(vertices.size());
+    for (int i : vertices) {
+        const Vertex &v = records[i];
+        if (v.brushStamp != stamp)
+            continue;
+        // A vertex facing away from the viewer (or with a NaN product) is dropped.
+        if (culling && !(QVector3D::dotProduct(eyeDir, v.normal) <= 0.0f))
+            continue;
+        working.push_back(i);
+    }
+
+    switch (tool) {
+    case INFLATE:
+    case DEFLATE:
+        inflate(working, radiusSquared, intensity);
+        break;
+    case SMOOTH:
+        smooth(working, intensity);
+        break;
+    case FLATTEN:
+        flatten(working, radiusSquared, intensity);
+        break;
+    case SWEEP:
+        sweep(working, radiusSquared, intensity);
+        break;
+    default:
+        break;
+    }
+
+    if (topoMode == ADAPTIVE) {
+        // TODO(topology): Topology::adaptive(triangles, d2Fusion) fuses surfaces that came
+        // closer than the fusion threshold; not built yet.
+        vertices = mesh->getVerticesFromTriangles(triangles);
+    }
+
+    mesh->updateMesh(triangles, vertices);
+}

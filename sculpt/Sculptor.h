@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QVector3D>
+
+#include <vector>
+
+class Mesh;
+
+// Brush tools; the values are the ids of the tool radio buttons.
+enum SculptTool : int { INFLATE = 0, DEFLATE = 1, SMOOTH = 2, FLATTEN = 3, SWEEP = 4 };
+
+// Dynamic topology modes; the values are the ids of the topology radio buttons.
+enum TopoMode : int {
+    DECIMATION = 0,
+    SUBDIVISION = 1,
+    UNIFORMISATION = 2,
+    ADAPTIVE = 3,
+    STATIC = 4
+};
+
+// The brush engine: the user's brush settings, and one brush step (sculpt) that saves the
+// touched records into the open history state, lets the dynamic topology work around the
+// selection, deforms the selected vertices with the current tool and brings normals, boxes,
+// octree and GPU buffers up to date. All points are in the mesh's own coordinates.
+class Sculptor
+{
+public:
+    Sculptor() = default;
+
+    // One brush step on the mesh set with setMesh. `vertices` holds on entry the picked
+    // vertices (those with the current Vertex::brushStamp are deformed), and on return every
+    // vertex of the triangles the step touched. `eyeDir` is the unit direction of the mouse ray,
+    // used only by culling. Does nothing without a mesh.
+    void sculpt(std::vector<int> &vertices, const QVector3D &center, float radiusSquared,
+        const QVector3D &eyeDir);
+    // The squared edge lengths and move limit of a step with this squared brush radius.
+    void updateTopologyThresholds(float radiusSquared);
+
+    // --- Tools: each changes only the positions of the listed vertices ---
+    void inflate(const std::vector<int> &vertices, float radiusSquared, float intensity);
+    void smooth(const std::vector<int> &vertices, float intensity);
+    void flatten(const std::vector<int> &vertices, float radiusSquared, float intensity);
+    void sweep(const std::vector<int> &vertices, float radiusSquared, float intensity);
+
+    // --- Smoothing operations shared with the dynamic topology ---
+    // One average per listed vertex: of its whole ring for an inner vertex, of its border
+    // neighbours for a border vertex. A vertex with nothing to average keeps its position.
+    void laplacianSmooth(const std::vector<int> &vertices, std::vector<QVector3D> &out);
+    // Smoothing within each vertex's tangent plane.
+    void smoothFlat(const std::vector<int> &vertices, float intensity);
+    // Moves every listed vertex onto its average (projected on the tangent plane when
+    // `tangential`), in the calling thread.
+    void smoothNoLimit(const std::vector<int> &vertices, bool tangential);
+    // Normalized sum of the vertex normals (zero vector for a zero sum).
+    QVector3D areaNormal(const std::vector<int> &vertices);
+    // Mean position (zero vector for an empty list).
+    QVector3D areaCenter(const std::vector<int> &vertices);
+
+    // Falloff of the brush at t = distance / radius: 3t^4 - 4t^3 + 1, not clamped beyond 1.
+    static float falloff(float t) { return 3.0f * t * t * t * t - 4.0f * t * t * t + 1.0f; }
+
+    // --- Settings ---
+    void setMesh(Mesh *m) { mesh = m; }
+    Mesh *getMesh() const { return mesh; }
+    void setIntensity(float value) { intensity = value; }
+    float getIntensity() const { return intensity; }
+    void toggleCulling() { culling = !culling; }
+    void setCulling(bool value) { culling = value; }
+    bool getCulling() const { return culling; }
+    void setTool(int value) { tool = value; }
+    int getTool() const { return tool; }
+    void setTopoMode(int value) { topoMode = value; }
+    int getTopoMode() const { return topoMode; }
+    void setDetail(float value) { detail = value; }
+    float getDetail() const { return detail; }
+    const QVector3D &getSweepCenter() const { return sweepCenter; }
+    void setSweepCenter(const QVector3D &p) { sweepCenter = p; }
+    const QVector3D &getSweepDir() const { return sweepDir; }
+    void setSweepDir(const QVector3D &d) { sweepDir = d; }
+    bool isSweep() const { return tool == SWEEP; }
+    const QVector3D &getCenter() const { return center; }
+
+    float getD2Min() const { return d2Min; }
+    float getD2Max() const { return d2Max; }
+    float getD2Fusion() const { return d2Fusion; }
+    float getD2Move() const { return d2Move; }
+
+private:
+    Mesh *mesh = nullptr; // not owning
+    float intensity = 0.75f;
+    int tool = INFLATE;
+    int topoMode = UNIFORMISATION;
+    QVector3D center {0.0f, 0.0f, 0.0f};
+    bool culling = false;
+    float detail = 0.75f;
+    float d2Min = 0.0f;
+    float d2Max = 0.0f;
+    float d2Fusion = 0.0f;
+    float d2Move = 0.0f;
+    QVector3D sweepCenter {0.0f, 0.0f, 0.0f};
+    QVector3D sweepDir {0.0f, 0.0f, 0.0f};
+};
