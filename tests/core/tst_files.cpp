@@ -1,3 +1,4 @@
+#include "MeshBytes.h"
 #include "TestMeshes.h"
 #include "io/Files.h"
 #include "mesh/Mesh.h"
@@ -23,160 +24,12 @@
 #include <unistd.h>
 #endif
 
-using IntList = std::vector<int>;
-using PositionList = std::vector<QVector3D>;
-using Facet = std::array<QVector3D, 3>;
-using FacetList = std::vector<Facet>;
+using namespace MeshBytes;
 Q_DECLARE_METATYPE(IntList)
 Q_DECLARE_METATYPE(PositionList)
 Q_DECLARE_METATYPE(Files::Kind)
 
 namespace {
-
-// ---- Writers of small files -----------------------------------------------------------------
-
-void putFloat(QByteArray &b, float f)
-{
-    char raw[4];
-    qToLittleEndian<quint32>(std::bit_cast<quint32>(f), raw);
-    b.append(raw, 4);
-}
-
-void putU16(QByteArray &b, quint16 v)
-{
-    char raw[2];
-    qToLittleEndian<quint16>(v, raw);
-    b.append(raw, 2);
-}
-
-void putU32(QByteArray &b, quint32 v)
-{
-    char raw[4];
-    qToLittleEndian<quint32>(v, raw);
-    b.append(raw, 4);
-}
-
-void putVector(QByteArray &b, const QVector3D &v)
-{
-    putFloat(b, v.x());
-    putFloat(b, v.y());
-    putFloat(b, v.z());
-}
-
-enum class Normals { Correct, Zero, Wrong };
-
-QByteArray binarySTL(const FacetList &facets, const QByteArray &header = {},
-    Normals normals = Normals::Correct, std::optional<qint32> count = {})
-{
-    QByteArray b = header.left(80);
-    b.append(80 - b.size(), '\0');
-    putU32(b, static_cast<quint32>(count.value_or(static_cast<qint32>(facets.size()))));
-    for (const Facet &f : facets) {
-        const QVector3D n = normals == Normals::Zero ? QVector3D()
-            : normals == Normals::Wrong              ? QVector3D(0.0f, 0.0f, -7.0f)
-                                                     : QVector3D::normal(f[0], f[1], f[2]);
-        putVector(b, n);
-        for (const QVector3D &p : f)
-            putVector(b, p);
-        putU16(b, 0);
-    }
-    return b;
-}
-
-QByteArray textSTL(const FacetList &facets, const char *eol = "\n", bool upper = false)
-{
-    QByteArray b;
-    auto line = [&](const QByteArray &text) { b += (upper ? text.toUpper() : text) + eol; };
-    line("solid test part");
-    for (const Facet &f : facets) {
-        const QVector3D n = QVector3D::normal(f[0], f[1], f[2]);
-        line("  facet normal " + QByteArray::number(n.x(), 'g', 9) + ' '
-            + QByteArray::number(n.y(), 'g', 9) + ' ' + QByteArray::number(n.z(), 'g', 9));
-        line("    outer loop");
-        for (const QVector3D &p : f)
-            line("      vertex " + QByteArray::number(p.x(), 'g', 9) + ' '
-                + QByteArray::number(p.y(), 'g', 9) + ' ' + QByteArray::number(p.z(), 'g', 9));
-        line("    endloop");
-        line("  endfacet");
-    }
-    line("endsolid test part");
-    return b;
-}
-
-QByteArray chunk(quint16 id, const QByteArray &payload)
-{
-    QByteArray b;
-    putU16(b, id);
-    putU32(b, static_cast<quint32>(payload.size() + 6));
-    return b + payload;
-}
-
-QByteArray vertexList(const PositionList &positions)
-{
-    QByteArray b;
-    putU16(b, static_cast<quint16>(positions.size()));
-    for (const QVector3D &p : positions)
-        putVector(b, p);
-    return chunk(0x4110, b);
-}
-
-QByteArray faceList(const std::vector<std::array<int, 3>> &faces, const QByteArray &subChunks = {})
-{
-    QByteArray b;
-    putU16(b, static_cast<quint16>(faces.size()));
-    for (const auto &f : faces) {
-        for (int v : f)
-            putU16(b, static_cast<quint16>(v));
-        putU16(b, 7); // flags
-    }
-    return chunk(0x4120, b + subChunks);
-}
-
-QByteArray mappingList(int n)
-{
-    QByteArray b;
-    putU16(b, static_cast<quint16>(n));
-    for (int i = 0; i < n; ++i) {
-        putFloat(b, 0.25f * i);
-        putFloat(b, 0.5f);
-    }
-    return chunk(0x4140, b);
-}
-
-QByteArray object3DS(const QByteArray &name, const QByteArray &meshChunks)
-{
-    return chunk(0x4000, name + '\0' + chunk(0x4100, meshChunks));
-}
-
-QByteArray file3DS(const QByteArray &editorChunks, const QByteArray &mainExtra = {})
-{
-    QByteArray version;
-    putU32(version, 3);
-    return chunk(0x4D4D, chunk(0x0002, version) + chunk(0x3D3D, editorChunks) + mainExtra);
-}
-
-// A unit cube: 8 corners, 12 outward triangles.
-const PositionList cubePositions = {
-    {0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}};
-const std::vector<std::array<int, 3>> cubeFaces = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7},
-    {0, 1, 5}, {0, 5, 4}, {1, 2, 6}, {1, 6, 5}, {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
-
-IntList flatten(const std::vector<std::array<int, 3>> &faces, int offset = 0)
-{
-    IntList out;
-    for (const auto &f : faces)
-        for (int v : f)
-            out.push_back(v + offset);
-    return out;
-}
-
-FacetList facetsOf(const PositionList &positions, const std::vector<std::array<int, 3>> &faces)
-{
-    FacetList out;
-    for (const auto &f : faces)
-        out.push_back({positions[f[0]], positions[f[1]], positions[f[2]]});
-    return out;
-}
 
 bool sameBits(const QVector3D &a, const QVector3D &b)
 {
