@@ -15,6 +15,7 @@
 int runInfo(const QStringList &arguments);
 int runConvert(const QStringList &arguments);
 int runCheck(const QStringList &arguments);
+int runSculpt(const QStringList &arguments);
 
 struct Command
 {

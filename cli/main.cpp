@@ -3,6 +3,8 @@
 //   argilium-cli info FILE           what the file holds, as one JSON object
 //   argilium-cli convert IN OUT.stl  any supported file to binary STL
 //   argilium-cli check FILE          load and run the mesh consistency check
+//   argilium-cli sculpt IN OUT.stl --stroke STROKE.json [--undo N] [--redo N]
+//                                    replay a brush stroke and save the result
 
 #include "Commands.h"
 
@@ -17,6 +19,7 @@ const std::vector<Command> &commands()
         {"info", "Print what a mesh file holds as one JSON object.", runInfo},
         {"convert", "Read a mesh file (.stl, .obj, .3ds) and write it as binary STL.", runConvert},
         {"check", "Load a mesh file and run the mesh consistency check.", runCheck},
+        {"sculpt", "Replay a brush stroke on a mesh file and save it as binary STL.", runSculpt},
     };
     return list;
 }
