@@ -1,0 +1,19 @@
+#version 150
+// Phong shading, vertex stage: position and normal into view space for per-fragment lighting.
+
+in vec3 vertex;
+in vec3 normal;
+
+uniform mat4 modelViewMatrix;
+uniform mat4 modelViewProjectionMatrix;
+uniform mat3 normalMatrix;
+
+out vec3 viewPosition;
+out vec3 viewNormal;
+
+void main()
+{
+    viewPosition = (modelViewMatrix * vec4(vertex, 1.0)).xyz;
+    viewNormal = normalMatrix * normal;
+    gl_Position = modelViewProjectionMatrix * vec4(vertex, 1.0);
+}

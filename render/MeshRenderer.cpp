@@ -1,0 +1,584 @@
+#include "MeshRenderer.h"
+
+#include "DataFiles.h"
+#include "OctreeDraw.h"
+#include "mesh/Mesh.h"
+
+#include <QFile>
+#include <QImage>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QOpenGLFunctions_3_3_Compatibility>
+#include <QSizeF>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+constexpr int bytesPerElement = 12; // three floats or three 32-bit indices
+
+// Qt prints every failed compile with the whole shader source, and a failed link, at each
+// attempt. Failures are reported once through reportRenderProblem instead, so Qt's own shader
+// messages are dropped while a program is being built. Other messages pass through.
+class QuietShaderMessages
+{
+public:
+    QuietShaderMessages() { previous = qInstallMessageHandler(&QuietShaderMessages::handle); }
+    ~QuietShaderMessages() { qInstallMessageHandler(previous); }
+    QuietShaderMessages(const QuietShaderMessages &) = delete;
+    QuietShaderMessages &operator=(const QuietShaderMessages &) = delete;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        if (message.startsWith(QLatin1String("QOpenGLShader"))
+            || message.startsWith(QLatin1String("*** Problematic")))
+            return;
+        if (previous)
+            previous(type, context, message);
+    }
+    static inline QtMessageHandler previous = nullptr;
+};
+
+QOpenGLFunctions *functions()
+{
+    return QOpenGLContext::currentContext()->functions();
+}
+
+// Capacity in elements of a buffer holding `count` elements with as much room again, kept
+// within the int byte sizes that QOpenGLBuffer takes.
+int capacityFor(int count)
+{
+    const std::int64_t wanted = 2 * static_cast<std::int64_t>(count);
+    return static_cast<int>(std::min<std::int64_t>(wanted, INT_MAX / bytesPerElement));
+}
+
+// Fills the first `count` elements of a freshly sized buffer with `fill(i, element)`, staging
+// them in memory first; the spare room past them is left unwritten.
+template<typename T, typename Fill>
+void upload(QOpenGLBuffer &buffer, int count, int capacity, Fill fill)
+{
+    if (!buffer.isCreated())
+        buffer.create();
+    buffer.setUsagePattern(QOpenGLBuffer::DynamicDraw);
+    buffer.bind();
+    buffer.allocate(capacity * bytesPerElement);
+    count = std::min(count, capacity);
+    if (count > 0) {
+        std::vector<T> staging(3 * static_cast<size_t>(count));
+#pragma omp parallel for schedule(static)
+        for (int i = 0; i < count; ++i)
+            fill(i, staging.data() + 3 * static_cast<size_t>(i));
+        buffer.write(0, staging.data(), count * bytesPerElement);
+    }
+    buffer.release();
+}
+
+// Writes the listed elements in place through mapped memory, in parallel; entries outside the
+// capacity are skipped. When the buffer cannot be mapped, the elements are written one by one.
+template<typename T, typename Fill>
+void patch(QOpenGLBuffer &buffer, int capacity, const std::vector<int> &list, Fill fill)
+{
+    if (list.empty() || !buffer.isCreated() || capacity <= 0)
+        return;
+    const int n = static_cast<int>(list.size());
+    buffer.bind();
+    if (void *mapped = buffer.map(QOpenGLBuffer::WriteOnly)) {
+        T *data = static_cast<T *>(mapped);
+#pragma omp parallel for schedule(static)
+        for (int k = 0; k < n; ++k) {
+            const int i = list[k];
+            if (i >= 0 && i < capacity)
+                fill(i, data + 3 * static_cast<size_t>(i));
+        }
+        if (!buffer.unmap())
+            reportRenderProblem(QStringLiteral("a GPU buffer was corrupted while mapped"));
+    } else {
+        reportRenderProblem(QStringLiteral("GPU buffers cannot be mapped; they are written "
+                                           "element by element instead"));
+        for (int k = 0; k < n; ++k) {
+            const int i = list[k];
+            if (i < 0 || i >= capacity)
+                continue;
+            T element[3];
+            fill(i, element);
+            buffer.write(i * bytesPerElement, element, bytesPerElement);
+        }
+    }
+    buffer.release();
+}
+
+void storePosition(const Mesh &mesh, int i, float *out)
+{
+    const QVector3D &p = mesh.getVertex(i).position;
+    out[0] = p.x();
+    out[1] = p.y();
+    out[2] = p.z();
+}
+
+void storeNormal(const Mesh &mesh, int i, float *out)
+{
+    const QVector3D &n = mesh.getVertex(i).normal;
+    out[0] = n.x();
+    out[1] = n.y();
+    out[2] = n.z();
+}
+
+void storeCorners(const Mesh &mesh, int i, unsigned *out)
+{
+    const Triangle &t = mesh.getTriangle(i);
+    out[0] = static_cast<unsigned>(t.vertex1);
+    out[1] = static_cast<unsigned>(t.vertex2);
+    out[2] = static_cast<unsigned>(t.vertex3);
+}
+
+template<typename T>
+std::vector<T> readBack(QOpenGLBuffer &buffer)
+{
+    if (!buffer.isCreated())
+        return {};
+    buffer.bind();
+    const int bytes = buffer.size();
+    std::vector<T> data(std::max(bytes, 0) / sizeof(T));
+    if (!data.empty())
+        buffer.read(0, data.data(), static_cast<int>(data.size() * sizeof(T)));
+    buffer.release();
+    return data;
+}
+
+// Drawn when a mode's own program cannot be built, so that the mesh stays visible: plain
+// two-sided diffuse light in the mesh colour. It accepts the same attributes and uniforms.
+const char *fallbackVertexSource = R"(#version 150
+in vec3 vertex;
+in vec3 normal;
+uniform mat4 modelViewMatrix;
+uniform mat4 modelViewProjectionMatrix;
+out vec3 viewNormal;
+void main()
+{
+    viewNormal = mat3(modelViewMatrix) * normal;
+    gl_Position = modelViewProjectionMatrix * vec4(vertex, 1.0);
+}
+)";
+
+const char *fallbackFragmentSource = R"(#version 150
+in vec3 viewNormal;
+uniform vec4 color;
+out vec4 fragColor;
+void main()
+{
+    vec3 n = normalize(viewNormal);
+    fragColor = vec4(color.rgb * (0.25 + 0.75 * abs(n.z)), color.a);
+}
+)";
+
+} // namespace
+
+MeshRenderer::MeshRenderer()
+    : vertexBuffer_(QOpenGLBuffer::VertexBuffer)
+    , normalBuffer_(QOpenGLBuffer::VertexBuffer)
+    , indexBuffer_(QOpenGLBuffer::IndexBuffer)
+{ }
+
+MeshRenderer::~MeshRenderer()
+{
+    // Buffers and programs free themselves through Qt's shared-resource tracking (at once when
+    // a context of their group is current, later otherwise). The texture is a plain name.
+    QOpenGLContext *current = QOpenGLContext::currentContext();
+    if (textureId_ && current && textureContext_
+        && QOpenGLContext::areSharing(current, textureContext_)) {
+        GLuint id = textureId_;
+        current->functions()->glDeleteTextures(1, &id);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Buffers
+
+void MeshRenderer::build(const Mesh &mesh)
+{
+    const int nbVertices = mesh.getNbVertices();
+    const int nbTriangles = mesh.getNbTriangles();
+    const int vertexCapacity = capacityFor(nbVertices);
+    const int triangleCapacity = capacityFor(nbTriangles);
+    if (vertexCapacity < nbVertices || triangleCapacity < nbTriangles)
+        reportRenderProblem(QStringLiteral("the mesh is too large for the GPU buffers; only part "
+                                           "of it is drawn"));
+
+    upload<float>(vertexBuffer_, nbVertices, vertexCapacity,
+        [&mesh](int i, float *out) { storePosition(mesh, i, out); });
+    upload<float>(normalBuffer_, nbVertices, vertexCapacity,
+        [&mesh](int i, float *out) { storeNormal(mesh, i, out); });
+    upload<unsigned>(indexBuffer_, nbTriangles, triangleCapacity,
+        [&mesh](int i, unsigned *out) { storeCorners(mesh, i, out); });
+
+    vertexCapacity_ = vertexCapacity;
+    triangleCapacity_ = triangleCapacity;
+    ++buildCount_;
+}
+
+void MeshRenderer::patchIndices(const Mesh &mesh, const std::vector<int> &triangles)
+{
+    patch<unsigned>(indexBuffer_, std::min(triangleCapacity_, mesh.getNbTriangles()), triangles,
+        [&mesh](int i, unsigned *out) { storeCorners(mesh, i, out); });
+}
+
+void MeshRenderer::patchPositions(const Mesh &mesh, const std::vector<int> &vertices)
+{
+    patch<float>(vertexBuffer_, std::min(vertexCapacity_, mesh.getNbVertices()), vertices,
+        [&mesh](int i, float *out) { storePosition(mesh, i, out); });
+}
+
+void MeshRenderer::patchNormals(const Mesh &mesh, const std::vector<int> &vertices)
+{
+    patch<float>(normalBuffer_, std::min(vertexCapacity_, mesh.getNbVertices()), vertices,
+        [&mesh](int i, float *out) { storeNormal(mesh, i, out); });
+}
+
+int MeshRenderer::bufferBytes(QOpenGLBuffer &buffer)
+{
+    if (!buffer.isCreated())
+        return -1;
+    buffer.bind(); // size() asks the GL about the buffer bound to the buffer's target
+    const int bytes = buffer.size();
+    buffer.release();
+    return bytes;
+}
+
+int MeshRenderer::vertexBufferBytes()
+{
+    return bufferBytes(vertexBuffer_);
+}
+
+int MeshRenderer::normalBufferBytes()
+{
+    return bufferBytes(normalBuffer_);
+}
+
+int MeshRenderer::indexBufferBytes()
+{
+    return bufferBytes(indexBuffer_);
+}
+
+std::vector<float> MeshRenderer::readPositions()
+{
+    return readBack<float>(vertexBuffer_);
+}
+
+std::vector<float> MeshRenderer::readNormals()
+{
+    return readBack<float>(normalBuffer_);
+}
+
+std::vector<unsigned> MeshRenderer::readIndices()
+{
+    return readBack<unsigned>(indexBuffer_);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Shader programs and the reflection texture
+
+QStringList MeshRenderer::shaderFiles(int mode)
+{
+    switch (mode) {
+    case Wireframe:
+        return {QStringLiteral("wireframeVertex.glsl"), QStringLiteral("wireframeGeometry.glsl"),
+            QStringLiteral("wireframeFragment.glsl")};
+    case Transparency:
+        return {
+            QStringLiteral("transparencyVertex.glsl"), QStringLiteral("transparencyFragment.glsl")};
+    case Reflection1:
+    case Reflection2:
+        return {QStringLiteral("reflectionVertex.glsl"), QStringLiteral("reflectionFragment.glsl")};
+    default:
+        return {QStringLiteral("phongVertex.glsl"), QStringLiteral("phongFragment.glsl")};
+    }
+}
+
+QString MeshRenderer::textureFile(int mode)
+{
+    if (mode == Reflection1)
+        return QStringLiteral("reflection1.png");
+    if (mode == Reflection2)
+        return QStringLiteral("reflection2.png");
+    return {};
+}
+
+void MeshRenderer::initShaders(const Mesh &mesh)
+{
+    int mode = mesh.getShaderType();
+    if (mode < 0 || mode >= modeCount) {
+        reportRenderProblem(QStringLiteral("unknown shading mode %1; phong is used").arg(mode));
+        mode = Phong;
+    }
+    shaderType_ = mode;
+    if (mode == Reflection1 || mode == Reflection2)
+        loadTexture(mode);
+    programReady_ = buildProgram(mode);
+    if (!programReady_ && !(fallback_ && fallback_->isLinked()))
+        buildFallbackProgram();
+}
+
+void MeshRenderer::loadTexture(int mode)
+{
+    const QString relative = QStringLiteral("Ressources/") + textureFile(mode);
+    const QString path = findDataFile(relative);
+    QImage image;
+    if (path.isEmpty() || !image.load(path)) {
+        const QString where = path.isEmpty()
+            ? QStringLiteral("not found in %1").arg(dataFolders().join(QStringLiteral(", ")))
+            : QStringLiteral("%1 cannot be read as an image").arg(path);
+        reportRenderProblem(QStringLiteral("reflection image %1: %2; the previous texture is "
+                                           "kept")
+                                .arg(relative, where));
+        return;
+    }
+    // Rows bottom-up, four bytes per texel, as glTexImage2D reads them.
+    const QImage texels = image.convertToFormat(QImage::Format_RGBA8888).mirrored();
+
+    QOpenGLFunctions *gl = functions();
+    if (textureId_ && textureContext_
+        && QOpenGLContext::areSharing(QOpenGLContext::currentContext(), textureContext_)) {
+        GLuint old = textureId_;
+        gl->glDeleteTextures(1, &old);
+    }
+    GLuint id = 0;
+    gl->glGenTextures(1, &id);
+    gl->glBindTexture(GL_TEXTURE_2D, id);
+    gl->glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, texels.width(), texels.height(), 0, GL_RGBA,
+        GL_UNSIGNED_BYTE, texels.constBits());
+    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    gl->glBindTexture(GL_TEXTURE_2D, 0);
+    textureId_ = id;
+    textureContext_ = QOpenGLContext::currentContext();
+}
+
+bool MeshRenderer::buildProgram(int mode)
+{
+    // A fresh program object each time: stages of an earlier mode never linger.
+    program_ = std::make_unique<QOpenGLShaderProgram>();
+    QuietShaderMessages quiet;
+
+    const QStringList files = shaderFiles(mode);
+    bool ok = true;
+    for (int k = 0; k < files.size(); ++k) {
+        QOpenGLShader::ShaderType type = QOpenGLShader::Fragment;
+        if (k == 0)
+            type = QOpenGLShader::Vertex;
+        else if (files.size() == 3 && k == 1)
+            type = QOpenGLShader::Geometry;
+        const QString relative = QStringLiteral("Shaders/") + files[k];
+        const QString path = findDataFile(relative);
+        QFile file(path);
+        if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+            const QString where = path.isEmpty()
+                ? QStringLiteral("not found in %1").arg(dataFolders().join(QStringLiteral(", ")))
+                : QStringLiteral("%1 cannot be read").arg(path);
+            reportRenderProblem(QStringLiteral("shader %1: %2").arg(relative, where));
+            ok = false;
+            continue;
+        }
+        if (!program_->addShaderFromSourceCode(type, file.readAll())) {
+            reportRenderProblem(QStringLiteral("shader %1 does not compile:\n%2")
+                                    .arg(path, program_->log().trimmed()));
+            ok = false;
+        }
+    }
+    if (!ok)
+        return false;
+    // The wireframe's geometry stage (triangles in, a strip of three vertices out) is declared
+    // by layout qualifiers in its source: Qt 6 programs have no geometry settings of their own.
+    program_->bindAttributeLocation("vertex", 0);
+    program_->bindAttributeLocation("normal", 1);
+    if (!program_->link()) {
+        reportRenderProblem(QStringLiteral("shaders %1 do not link:\n%2")
+                                .arg(files.join(QStringLiteral(", ")), program_->log().trimmed()));
+        return false;
+    }
+    return true;
+}
+
+bool MeshRenderer::buildFallbackProgram()
+{
+    fallback_ = std::make_unique<QOpenGLShaderProgram>();
+    QuietShaderMessages quiet;
+    bool ok = fallback_->addShaderFromSourceCode(QOpenGLShader::Vertex, fallbackVertexSource)
+        && fallback_->addShaderFromSourceCode(QOpenGLShader::Fragment, fallbackFragmentSource);
+    if (ok) {
+        fallback_->bindAttributeLocation("vertex", 0);
+        fallback_->bindAttributeLocation("normal", 1);
+        ok = fallback_->link();
+    }
+    if (!ok)
+        reportRenderProblem(QStringLiteral("the built-in replacement shaders do not build "
+                                           "either; the mesh is not drawn:\n%1")
+                                .arg(fallback_->log().trimmed()));
+    return ok;
+}
+
+QOpenGLShaderProgram *MeshRenderer::activeProgram()
+{
+    if (programReady_ && program_)
+        return program_.get();
+    if (fallback_ && fallback_->isLinked())
+        return fallback_.get();
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Drawing
+
+void MeshRenderer::drawBuffers(const Mesh &mesh)
+{
+    QOpenGLShaderProgram *program = activeProgram();
+    if (!program)
+        return;
+    const int nbTriangles = std::min(mesh.getNbTriangles(), triangleCapacity_);
+    vertexBuffer_.bind();
+    program->enableAttributeArray("vertex");
+    program->setAttributeBuffer("vertex", GL_FLOAT, 0, 3, 0);
+    normalBuffer_.bind();
+    program->enableAttributeArray("normal");
+    program->setAttributeBuffer("normal", GL_FLOAT, 0, 3, 0);
+    indexBuffer_.bind();
+    if (nbTriangles > 0)
+        functions()->glDrawElements(GL_TRIANGLES, 3 * nbTriangles, GL_UNSIGNED_INT, nullptr);
+    indexBuffer_.release();
+    program->disableAttributeArray("normal");
+    program->disableAttributeArray("vertex");
+    normalBuffer_.release();
+    vertexBuffer_.release();
+}
+
+void MeshRenderer::setCommonUniforms(QOpenGLShaderProgram &program, const QMatrix4x4 &modelView,
+    const QMatrix4x4 &modelViewProjection, QVector3D pickedPoint, float radiusSquared,
+    bool withNormalMatrix)
+{
+    program.setUniformValue("modelViewMatrix", modelView);
+    program.setUniformValue("modelViewProjectionMatrix", modelViewProjection);
+    if (withNormalMatrix)
+        program.setUniformValue("normalMatrix", modelView.normalMatrix());
+    program.setUniformValue("centerPicking", modelView.map(pickedPoint));
+    program.setUniformValue("radiusSquared", radiusSquared);
+}
+
+void MeshRenderer::draw(const Mesh &mesh, const QMatrix4x4 &view, const QMatrix4x4 &projection,
+    QSize viewport, QVector3D pickedPoint, float radiusSquared)
+{
+    overlayBoxCount_ = 0;
+    if (buildCount_ == 0)
+        return;
+    const QMatrix4x4 modelView = view * mesh.getTransformation();
+    const QMatrix4x4 modelViewProjection = projection * modelView;
+    QOpenGLFunctions *gl = functions();
+
+    if (QOpenGLShaderProgram *program = activeProgram()) {
+        const QColor color = mesh.getColor();
+        switch (shaderType_) {
+        case Wireframe:
+            program->bind();
+            setCommonUniforms(
+                *program, modelView, modelViewProjection, pickedPoint, radiusSquared, false);
+            program->setUniformValue("color", color);
+            program->setUniformValue("winScale", QSizeF(viewport));
+            drawBuffers(mesh);
+            program->release();
+            break;
+        case Transparency:
+            // Neither depth writes nor sorting: every layer of the mesh shows through.
+            gl->glDepthMask(GL_FALSE);
+            gl->glEnable(GL_BLEND);
+            gl->glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+            program->bind();
+            setCommonUniforms(
+                *program, modelView, modelViewProjection, pickedPoint, radiusSquared, true);
+            program->setUniformValue("lightPosition", mesh.getCenter());
+            program->setUniformValue("color",
+                QColor::fromRgb(color.red(), color.green(), color.blue(), transparencyAlpha));
+            drawBuffers(mesh);
+            program->release();
+            gl->glDisable(GL_BLEND);
+            gl->glDepthMask(GL_TRUE);
+            break;
+        case Reflection1:
+        case Reflection2:
+            program->bind();
+            setCommonUniforms(
+                *program, modelView, modelViewProjection, pickedPoint, radiusSquared, true);
+            program->setUniformValue("color", color);
+            program->setUniformValue("reflectionTexture", 0);
+            gl->glActiveTexture(GL_TEXTURE0);
+            gl->glBindTexture(GL_TEXTURE_2D, textureId_);
+            drawBuffers(mesh);
+            gl->glBindTexture(GL_TEXTURE_2D, 0);
+            program->release();
+            break;
+        default:
+            program->bind();
+            setCommonUniforms(
+                *program, modelView, modelViewProjection, pickedPoint, radiusSquared, true);
+            program->setUniformValue("color", color);
+            drawBuffers(mesh);
+            program->release();
+            break;
+        }
+    }
+
+    if (mesh.getDrawOctree() && mesh.getOctree())
+        drawOverlay(mesh, view, projection);
+}
+
+void MeshRenderer::drawOverlay(
+    const Mesh &mesh, const QMatrix4x4 &view, const QMatrix4x4 &projection)
+{
+    QOpenGLFunctions_3_3_Compatibility *gl = compatibilityFunctions();
+    if (!gl)
+        return;
+    // The camera has loaded the same two matrices into the fixed-function stacks; loading them
+    // here again keeps the overlay right whatever the stacks hold, and the stacks are restored.
+    gl->glMatrixMode(GL_PROJECTION);
+    gl->glPushMatrix();
+    gl->glLoadMatrixf(projection.constData());
+    gl->glMatrixMode(GL_MODELVIEW);
+    gl->glPushMatrix();
+    gl->glLoadMatrixf(view.constData());
+    gl->glMultMatrixf(mesh.getTransformationData());
+    overlayBoxCount_ = drawOctree(*gl, *mesh.getOctree());
+    gl->glPopMatrix();
+    gl->glMatrixMode(GL_PROJECTION);
+    gl->glPopMatrix();
+    gl->glMatrixMode(GL_MODELVIEW);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+MeshRenderer *attachRenderer(Mesh &mesh)
+{
+    auto owned = std::make_unique<MeshRenderer>();
+    MeshRenderer *renderer = owned.get();
+    mesh.setGpu(std::move(owned));
+    if (mesh.getNbTriangles() > 0) {
+        renderer->build(mesh);
+        renderer->initShaders(mesh);
+    }
+    return renderer;
+}
+
+MeshRenderer *rendererOf(const Mesh &mesh)
+{
+    return dynamic_cast<MeshRenderer *>(mesh.getGpu());
+}
+
+void drawMesh(const Mesh &mesh, const QMatrix4x4 &view, const QMatrix4x4 &projection,
+    QSize viewport, QVector3D pickedPoint, float radiusSquared)
+{
+    if (MeshRenderer *renderer = rendererOf(mesh))
+        renderer->draw(mesh, view, projection, viewport, pickedPoint, radiusSquared);
+}
