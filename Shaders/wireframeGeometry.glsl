@@ -4,7 +4,8 @@
 // the nearest edge. "winScale" is the viewport size in pixels.
 //
 // The stage's settings (triangles in, a triangle strip of three vertices out) are the layout
-// qualifiers below; Qt 6 has no program-side calls for them.
+// qualifiers below; Qt 6 has no program-side calls for them. Like the other stages this one is
+// core GLSL 1.50: every matrix arrives as a uniform, no fixed-function state is read.
 
 layout(triangles) in;
 layout(triangle_strip, max_vertices = 3) out;
