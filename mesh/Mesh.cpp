@@ -203,6 +203,8 @@ void Mesh::computeRingVertices(int i)
     const int counter = ++Vertex::visitCounter;
     Vertex &v = vertices_[i];
     v.ringIndices.clear();
+    // A closed fan has as many neighbours as triangles, an open one a single extra.
+    v.ringIndices.reserve(v.triangleIndices.size() + 1);
     for (int t : v.triangleIndices) {
         const Triangle &tri = triangles_[t];
         for (int corner : {tri.vertex1, tri.vertex2, tri.vertex3}) {

@@ -94,11 +94,33 @@ Aabb Octree::childCell(const Aabb &cell, int slot)
 
 void Octree::split(Mesh &mesh)
 {
-    for (int slot = 0; slot < 8; ++slot) {
-        children[slot] = std::make_unique<Octree>(this, depth + 1);
-        children[slot]->build(mesh, triangleIndices, childCell(aabbSplit, slot));
+    // Building the children one after the other from the whole list, each taking the
+    // not yet placed triangles whose centre lies in its cell and slot 7 taking the rest, sends
+    // every triangle to the first slot among 0 to 6 whose cell holds its centre, or else to slot
+    // 7: a child's subtree places every triangle the child takes. Sorting the list into those
+    // eight groups in one pass gives each child only its own candidates, in the same order.
+    Aabb cells[8];
+    for (int slot = 0; slot < 8; ++slot)
+        cells[slot] = childCell(aabbSplit, slot);
+    std::array<std::vector<int>, 8> groups;
+    const std::vector<Triangle> &triangles = mesh.getTriangles();
+    const int counter = Triangle::visitCounter;
+    for (int index : triangleIndices) {
+        const Triangle &t = triangles[index];
+        if (t.visitStamp == counter)
+            continue;
+        const QVector3D centre = t.aabb.computeCenter();
+        int slot = 0;
+        while (slot < 7 && !cells[slot].containsPoint(centre))
+            ++slot;
+        groups[slot].push_back(index);
     }
     std::vector<int>().swap(triangleIndices);
+    for (int slot = 0; slot < 8; ++slot) {
+        children[slot] = std::make_unique<Octree>(this, depth + 1);
+        children[slot]->build(mesh, groups[slot], cells[slot]);
+        std::vector<int>().swap(groups[slot]);
+    }
 }
 
 bool Octree::addTriangle(Mesh &mesh, int triangle)
