@@ -138,7 +138,19 @@ bool parseBinarySTL(QByteArrayView bytes, qint64 n, MeshData &data, QString *err
     VertexMap map(static_cast<std::size_t>(n / 2));
     const char *facet = bytes.data() + stlHeaderSize;
     int *corner = data.corners.data();
+    // Lookups run a few facets behind the prefetches of their hash slots.
+    constexpr qint64 lookahead = 4;
+    auto prefetchFacet = [&](const char *f) {
+        for (int c = 0; c < 3; ++c) {
+            const char *p = f + 12 + 12 * c;
+            map.prefetch(QVector3D(readFloat(p), readFloat(p + 4), readFloat(p + 8)));
+        }
+    };
+    for (qint64 i = 0; i < std::min(n, lookahead); ++i)
+        prefetchFacet(facet + stlFacetSize * i);
     for (qint64 i = 0; i < n; ++i, facet += stlFacetSize) {
+        if (i + lookahead < n)
+            prefetchFacet(facet + stlFacetSize * lookahead);
         const char *p = facet + 12; // the facet normal is recomputed from the corners
         for (int c = 0; c < 3; ++c, p += 12) {
             const QVector3D position(readFloat(p), readFloat(p + 4), readFloat(p + 8));
@@ -808,12 +820,6 @@ bool Files::parse3DS(QByteArrayView bytes, MeshData &data, QString *error)
     return parse3DSChunks(bytes, data, error);
 }
 
-int Files::findOrAddVertex(
-    const QVector3D &position, VertexMap &map, std::vector<QVector3D> &positions)
-{
-    return map.findOrAdd(position, positions);
-}
-
 std::unique_ptr<Mesh> Files::buildMesh(const MeshData &data, QString *error)
 {
     const std::vector<QVector3D> &positions = data.positions;
@@ -867,25 +873,38 @@ std::unique_ptr<Mesh> Files::buildMesh(const MeshData &data, QString *error)
         return nullptr;
     }
 
+    // Records are made in parallel (each iteration writes only its own record); the
+    // triangle lists are then filled in triangle order, into room reserved to the exact size.
     auto mesh = std::make_unique<Mesh>();
     std::vector<Vertex> &vertices = mesh->getVertices();
-    vertices.reserve(positions.size());
+    vertices.resize(positions.size(), Vertex(QVector3D(), -1));
+#pragma omp parallel for schedule(static)
     for (int i = 0; i < vertexCount; ++i) {
-        vertices.emplace_back(positions[static_cast<std::size_t>(i)], i);
-        vertices.back().triangleIndices.reserve(static_cast<std::size_t>(valence[i]));
+        Vertex &v = vertices[i];
+        v.position = positions[static_cast<std::size_t>(i)];
+        v.id = i;
+        v.triangleIndices.reserve(static_cast<std::size_t>(valence[i]));
     }
     std::vector<int>().swap(valence);
 
     std::vector<Triangle> &triangles = mesh->getTriangles();
-    triangles.reserve(static_cast<std::size_t>(triangleCount));
+    triangles.resize(
+        static_cast<std::size_t>(triangleCount), Triangle(QVector3D(), -1, -1, -1, -1));
+#pragma omp parallel for schedule(static)
+    for (int t = 0; t < triangleCount; ++t) {
+        const int *c = corners.data() + 3 * static_cast<std::size_t>(t);
+        Triangle &tri = triangles[t];
+        tri.normal = QVector3D::normal(positions[c[0]], positions[c[1]], positions[c[2]]);
+        tri.vertex1 = c[0];
+        tri.vertex2 = c[1];
+        tri.vertex3 = c[2];
+        tri.id = t;
+    }
     const int *c = corners.data();
     for (int t = 0; t < triangleCount; ++t, c += 3) {
         vertices[c[0]].addTriangle(t);
         vertices[c[1]].addTriangle(t);
         vertices[c[2]].addTriangle(t);
-        const QVector3D normal =
-            QVector3D::normal(positions[c[0]], positions[c[1]], positions[c[2]]);
-        triangles.emplace_back(normal, c[0], c[1], c[2], t);
     }
     return mesh;
 }

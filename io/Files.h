@@ -63,7 +63,10 @@ public:
     // The merging step of the STL reader: the index of the vertex at exactly this position,
     // appended to `positions` when it is met for the first time (indices follow first appearance).
     static int findOrAddVertex(
-        const QVector3D &position, VertexMap &map, std::vector<QVector3D> &positions);
+        const QVector3D &position, VertexMap &map, std::vector<QVector3D> &positions)
+    {
+        return map.findOrAdd(position, positions);
+    }
 
     // Vertex and Triangle records from parsed data, without the pipeline: vertex ids equal their
     // indices, triangle normals come from the corners, and each vertex lists its triangles in
