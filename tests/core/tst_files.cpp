@@ -4,6 +4,7 @@
 #include "mesh/Mesh.h"
 #include "mesh/MeshCheck.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -84,6 +85,22 @@ IntList stlCorners(const FacetList &facets)
     for (const Facet &f : facets)
         all.insert(all.end(), f.begin(), f.end());
     return mergeWithSet(all).corners;
+}
+
+// With ARGILIUM_FUZZ_SEEDS set to a folder, every file a reader test reads is also written there
+// (one sub-folder per reader), as seeds for the fuzzing corpus.
+void writeSeed(Files::Kind kind, const QByteArray &bytes)
+{
+    const QString root = qEnvironmentVariable("ARGILIUM_FUZZ_SEEDS");
+    if (root.isEmpty() || bytes.size() > 100000)
+        return;
+    const QString sub = kind == Files::Kind::Stl ? "stl" : kind == Files::Kind::Obj ? "obj" : "3ds";
+    QDir dir(root);
+    dir.mkpath(sub);
+    QFile f(dir.filePath(sub + u'/'
+        + QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex())));
+    if (f.open(QIODevice::WriteOnly))
+        f.write(bytes);
 }
 
 QByteArray readFile(const QString &path)
@@ -296,6 +313,7 @@ void TestFiles::readers()
     QFETCH(QString, format);
     QFETCH(PositionList, positions);
     QFETCH(IntList, corners);
+    writeSeed(kind, bytes);
 
     // Parsing alone: exact positions (bit for bit) and corners.
     MeshData data;
@@ -535,6 +553,7 @@ void TestFiles::damagedFiles()
     QFETCH(Files::Kind, kind);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, reason);
+    writeSeed(kind, bytes);
 
     QStringList messages;
     QString error;
@@ -739,6 +758,7 @@ void TestFiles::roundTrip()
 {
     QFETCH(Files::Kind, kind);
     QFETCH(QByteArray, bytes);
+    writeSeed(kind, bytes);
 
     MeshData original;
     QString error;
