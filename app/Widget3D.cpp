@@ -1,12 +1,27 @@
 #include "Widget3D.h"
 
 #include "Window.h"
+#include "geometry/Geometry.h"
+#include "io/Files.h"
+#include "render/CameraGL.h"
+#include "render/MeshRenderer.h"
+#include "sculpt/Stroke.h"
 
+#include <QButtonGroup>
+#include <QColorDialog>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QOpenGLContext>
-#include <QOpenGLFunctions>
+#include <QLineF>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
 #include <QScreen>
+#include <QStatusBar>
+#include <QWheelEvent>
+#include <qopengl.h>
+
+#include <algorithm>
 
 Widget3D::Widget3D(Window *parent)
     : QOpenGLWidget(parent)
@@ -17,7 +32,21 @@ Widget3D::Widget3D(Window *parent)
     startTimer(16);
 }
 
-Widget3D::~Widget3D() = default;
+Widget3D::~Widget3D()
+{
+    releaseMesh();
+}
+
+void Widget3D::releaseMesh()
+{
+    if (!mesh)
+        return;
+    if (glReady)
+        makeCurrent();
+    mesh.reset();
+    if (glReady)
+        doneCurrent();
+}
 
 QSize Widget3D::sizeHint() const
 {
@@ -31,10 +60,213 @@ QSize Widget3D::minimumSizeHint() const
     return QSize(200, 200);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Status bar
+
+void Widget3D::showMessage(const QString &text)
+{
+    if (window)
+        window->statusBar()->showMessage(text, 0);
+}
+
+void Widget3D::showError(const QString &title, const QString &text)
+{
+    lastErrorText = text;
+    showMessage(text);
+    // Window-modal and non-blocking: the event loop goes on while the box is open.
+    auto *box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void Widget3D::updateMeshStatus()
+{
+    if (!mesh)
+        return;
+    showMessage(QStringLiteral(" Triangles : ") + QString::number(mesh->getNbTriangles())
+        + QStringLiteral("     Vertices : ") + QString::number(mesh->getNbVertices()));
+}
+
+void Widget3D::updateFpsStatus()
+{
+    ++frameCount;
+    // The clock is started at the first paint; that first reading counts as expired.
+    const qint64 elapsed = fpsTime.isValid() ? fpsTime.elapsed() : 1001;
+    int fps = 0;
+    if (fpsTime.isValid())
+        fps = int(1000.0 * frameCount / double(std::max<qint64>(elapsed, 1)));
+    const QString rate = QStringLiteral("FPS : ") + QString::number(fps);
+    if (window) {
+        QStatusBar *bar = window->statusBar();
+        bar->showMessage(bar->currentMessage().leftJustified(60, QLatin1Char(' '), true) + rate, 0);
+    }
+    if (!fpsTime.isValid() || fpsTime.elapsed() > 1000) {
+        fpsTime.restart();
+        frameCount = 0;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// OpenGL
+
+void Widget3D::initializeGL()
+{
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_LIGHTING);
+    glClearColor(0.2f, 0.2f, 0.2f, 0.0f);
+    glColorMaterial(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE);
+    glEnable(GL_COLOR_MATERIAL);
+    glEnable(GL_LIGHT0);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glReady = true;
+}
+
+void Widget3D::resizeGL(int width, int height)
+{
+    camera.setViewport(double(width), double(height));
+}
+
+void Widget3D::paintGL()
+{
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    const qreal ratio = devicePixelRatioF();
+    prepareCameraFrame(camera, ratio);
+    if (mesh) {
+        // A mesh loaded before the context existed gets its buffers at its first paint.
+        MeshRenderer *renderer = rendererOf(*mesh);
+        if (!renderer)
+            renderer = attachRenderer(*mesh);
+        const QSize viewport(
+            int(camera.getViewport().width() * ratio), int(camera.getViewport().height() * ratio));
+        renderer->draw(*mesh, camera.getView(), camera.getProjection(), viewport,
+            picking.getIntersectionPoint(), picking.getRadiusWorldSquared());
+    }
+    updateFpsStatus();
+}
+
+void Widget3D::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() == motionTimerId)
+        camera.moveStep();
+    update();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Mouse and keys
+
+void Widget3D::mousePressEvent(QMouseEvent *event)
+{
+    const QPointF position = event->position();
+    lastSculptPos = position;
+    if (event->buttons() == Qt::LeftButton) {
+        camera.startRotation(position);
+    } else if (event->buttons() == Qt::RightButton && mesh) {
+        Stroke::press(*mesh, picking, sculptor);
+    }
+}
+
+void Widget3D::mouseReleaseEvent(QMouseEvent *)
+{
+    if (mesh)
+        Stroke::release(*mesh);
+}
+
+void Widget3D::wheelEvent(QWheelEvent *event)
+{
+    // Only a vertical wheel zooms; one notch of 120 gives 0.012.
+    const QPoint delta = event->angleDelta();
+    if (delta.y() != 0 && std::abs(delta.y()) >= std::abs(delta.x()))
+        camera.zoom(float(delta.y() / 10000.0));
+}
+
+void Widget3D::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPointF position = event->position();
+    const double w = width();
+    const double h = height();
+    QVector3D nearPoint;
+    QVector3D farPoint;
+    Geometry::mouseRay(position, camera.screenTransform(), w, h, nearPoint, farPoint);
+
+    if (mesh) {
+        const QMatrix4x4 inverse = mesh->getInverseTransformation();
+        nearPoint = inverse.map(nearPoint);
+        farPoint = inverse.map(farPoint);
+        picking.intersectionRayMesh(
+            mesh.get(), nearPoint, farPoint, position, camera.screenTransform(), w, h);
+    }
+
+    const Qt::MouseButtons buttons = event->buttons();
+    if (buttons == Qt::LeftButton) {
+        camera.rotate(position);
+    } else if (buttons == Qt::MiddleButton) {
+        camera.pan(
+            (position.x() - lastMousePos.x()) / 3000.0, (position.y() - lastMousePos.y()) / 3000.0);
+    } else if (buttons == Qt::RightButton) {
+        brushStep(position, nearPoint, farPoint);
+    }
+    lastMousePos = position;
+    update();
+}
+
+void Widget3D::brushStep(
+    const QPointF &position, const QVector3D &nearPoint, const QVector3D &farPoint)
+{
+    if (!mesh || (!picking.getMesh() && !sculptor.isSweep()))
+        return;
+    // Applications are spaced by a tenth of the brush radius along the drag.
+    if (!(QLineF(position, lastSculptPos).length() > 0.1 * picking.getRadiusScreen()))
+        return;
+
+    const double w = width();
+    const double h = height();
+    if (sculptor.isSweep()) {
+        sculptor.setSweepCenter(
+            Geometry::projectOnLine(sculptor.getSweepCenter(), nearPoint, farPoint));
+        sculptor.setSweepDir(
+            Geometry::screenDirection(lastSculptPos, position, camera.screenTransform(), w, h));
+        picking.pickAtPoint(
+            mesh.get(), sculptor.getSweepCenter(), position, camera.screenTransform(), w, h);
+    }
+
+    if (glReady)
+        makeCurrent();
+    Stroke::sculptDab(*mesh, picking, sculptor, nearPoint, farPoint, symmetry);
+    if (glReady)
+        doneCurrent();
+
+    updateMeshStatus();
+    lastSculptPos = position;
+}
+
 void Widget3D::keyPressEvent(QKeyEvent *event)
 {
     if (event->isAutoRepeat())
         return;
+    switch (event->key()) {
+    case Qt::Key_O:
+        if (mesh)
+            mesh->toggleDrawOctree();
+        break;
+    case Qt::Key_Q:
+    case Qt::Key_Left:
+        camera.setStrafe(-1);
+        break;
+    case Qt::Key_D:
+    case Qt::Key_Right:
+        camera.setStrafe(1);
+        break;
+    case Qt::Key_Z:
+    case Qt::Key_Up:
+        camera.setForward(-1);
+        break;
+    case Qt::Key_S:
+    case Qt::Key_Down:
+        camera.setForward(1);
+        break;
+    default:
+        break;
+    }
     if (motionTimerId == 0)
         motionTimerId = startTimer(20);
 }
@@ -43,43 +275,198 @@ void Widget3D::keyReleaseEvent(QKeyEvent *event)
 {
     if (event->isAutoRepeat())
         return;
-    if (motionTimerId != 0) {
+    switch (event->key()) {
+    case Qt::Key_Q:
+    case Qt::Key_D:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        camera.setStrafe(0);
+        break;
+    case Qt::Key_Z:
+    case Qt::Key_S:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+        camera.setForward(0);
+        break;
+    default:
+        break;
+    }
+    if (motionTimerId != 0 && !camera.isMoving()) {
         killTimer(motionTimerId);
         motionTimerId = 0;
     }
 }
 
-void Widget3D::setSculptRadius(int) { }
-void Widget3D::setSculptIntensity(int) { }
-void Widget3D::setSculptMode(int) { }
-void Widget3D::setTopoMode(int) { }
-void Widget3D::setTopoDetail(int) { }
-void Widget3D::setSculptCulling() { }
-void Widget3D::setSymmetry() { }
-void Widget3D::setCamera(int) { }
-void Widget3D::setMeshColor() { }
-void Widget3D::setMeshShader(int) { }
-void Widget3D::loadFile() { }
-void Widget3D::saveFile() { }
-void Widget3D::undo() { }
-void Widget3D::redo() { }
+// ---------------------------------------------------------------------------------------------
+// Settings
 
-void Widget3D::timerEvent(QTimerEvent *)
+void Widget3D::setSculptRadius(int radius)
 {
-    update();
+    picking.setRadiusScreen(float(std::max(radius, 20)));
 }
 
-void Widget3D::initializeGL()
+void Widget3D::setSculptIntensity(int intensity)
 {
-    QOpenGLFunctions *f = context()->functions();
-    f->glEnable(GL_DEPTH_TEST);
-    f->glClearColor(0.2f, 0.2f, 0.2f, 0.0f);
-    f->glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    sculptor.setIntensity(float(intensity) / 200.0f);
 }
 
-void Widget3D::resizeGL(int, int) { }
-
-void Widget3D::paintGL()
+void Widget3D::setSculptMode(int mode)
 {
-    context()->functions()->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    sculptor.setTool(mode);
+}
+
+void Widget3D::setTopoMode(int mode)
+{
+    sculptor.setTopoMode(mode);
+}
+
+void Widget3D::setTopoDetail(int detail)
+{
+    sculptor.setDetail(float(detail) / 200.0f);
+}
+
+void Widget3D::setSculptCulling()
+{
+    sculptor.toggleCulling();
+}
+
+void Widget3D::setSymmetry()
+{
+    symmetry = !symmetry;
+}
+
+void Widget3D::setCamera(int mode)
+{
+    camera.setMode(mode);
+}
+
+void Widget3D::setMeshColor()
+{
+    if (!mesh)
+        return;
+    const QColor color =
+        QColorDialog::getColor(mesh->getColor(), this, QStringLiteral("mesh color"));
+    if (!color.isValid())
+        return;
+    mesh->setColor(color);
+    if (QPushButton *button = window ? window->getColorButton() : nullptr)
+        button->setPalette(QPalette(color));
+}
+
+void Widget3D::setMeshShader(int mode)
+{
+    if (!mesh)
+        return;
+    if (glReady)
+        makeCurrent();
+    mesh->initShaders(mode);
+    if (glReady)
+        doneCurrent();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files and history
+
+void Widget3D::loadFile()
+{
+    const QString name = QFileDialog::getOpenFileName(
+        this, tr("load file"), QStringLiteral("/home"), QStringLiteral("Files(*.stl *.obj *.3ds)"));
+    if (name.isNull())
+        return;
+    openFile(name);
+}
+
+bool Widget3D::openFile(const QString &path)
+{
+    // The new mesh's records start with stamp 1, so the counters restart from 1; a failed load
+    // puts them back, since the mesh that stays was stamped with their former values.
+    const int historyCounter = Mesh::historyCounter;
+    const int vertexVisit = Vertex::visitCounter;
+    const int vertexBrush = Vertex::brushCounter;
+    const int triangleVisit = Triangle::visitCounter;
+    Mesh::historyCounter = 1;
+    Vertex::visitCounter = 1;
+    Vertex::brushCounter = 1;
+    Triangle::visitCounter = 1;
+
+    QString error;
+    std::unique_ptr<Mesh> loaded = Files::load(
+        path, [this](const QString &text) { showMessage(text); }, &error);
+    if (!loaded) {
+        Mesh::historyCounter = historyCounter;
+        Vertex::visitCounter = vertexVisit;
+        Vertex::brushCounter = vertexBrush;
+        Triangle::visitCounter = triangleVisit;
+        showError(tr("Open"), QStringLiteral("Cannot open %1: %2").arg(path, error));
+        return false;
+    }
+
+    releaseMesh();
+    mesh = std::move(loaded);
+    lastErrorText.clear();
+    // The picking named the old mesh; nothing under the cursor until the next move.
+    picking.setMesh(nullptr);
+    picking.setRadiusWorldSquared(0.0f);
+
+    camera.reset();
+    const Aabb &box = mesh->getOctree()->aabbLoose;
+    camera.setMotionScale((box.max - box.min).length());
+    camera.zoom(-0.4f);
+    if (window) {
+        if (QPushButton *button = window->getColorButton())
+            button->setPalette(QPalette(mesh->getColor()));
+        if (QButtonGroup *group = window->getShaderGroup()) {
+            if (QAbstractButton *button = group->button(mesh->getShaderType()))
+                button->setChecked(true);
+        }
+    }
+    updateMeshStatus();
+    return true;
+}
+
+void Widget3D::saveFile()
+{
+    const QString name = QFileDialog::getSaveFileName(
+        this, tr("save file"), QStringLiteral("/home"), tr("STL Files (*.stl )"));
+    if (name.isNull() || !mesh)
+        return;
+    saveMesh(name);
+}
+
+bool Widget3D::saveMesh(const QString &path)
+{
+    if (!mesh)
+        return false;
+    QString error;
+    if (!Files::saveSTL(
+            *mesh, path, [this](const QString &text) { showMessage(text); }, &error)) {
+        showError(tr("Save"), QStringLiteral("Cannot save %1: %2").arg(path, error));
+        return false;
+    }
+    lastErrorText.clear();
+    return true;
+}
+
+void Widget3D::undo()
+{
+    if (!mesh)
+        return;
+    if (glReady)
+        makeCurrent();
+    mesh->undo();
+    if (glReady)
+        doneCurrent();
+    updateMeshStatus();
+}
+
+void Widget3D::redo()
+{
+    if (!mesh)
+        return;
+    if (glReady)
+        makeCurrent();
+    mesh->redo();
+    if (glReady)
+        doneCurrent();
+    updateMeshStatus();
 }

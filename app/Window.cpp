@@ -1,16 +1,20 @@
 #include "Window.h"
 
 #include "Widget3D.h"
+#include "io/Files.h"
 
 #include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDockWidget>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -60,6 +64,7 @@ Window::Window()
     createSculptDock();
     createMeshDock();
     createMenus();
+    setAcceptDrops(true);
 }
 
 Window::~Window()
@@ -75,6 +80,33 @@ void Window::keyPressEvent(QKeyEvent *event)
 void Window::keyReleaseEvent(QKeyEvent *event)
 {
     view->keyReleaseEvent(event);
+}
+
+QString Window::droppedMeshFile(const QMimeData *data)
+{
+    if (!data || !data->hasUrls() || data->urls().size() != 1)
+        return QString();
+    const QUrl url = data->urls().first();
+    if (!url.isLocalFile())
+        return QString();
+    const QString path = url.toLocalFile();
+    Files::Kind kind;
+    return Files::kindFromPath(path, &kind) ? path : QString();
+}
+
+void Window::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!droppedMeshFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void Window::dropEvent(QDropEvent *event)
+{
+    const QString path = droppedMeshFile(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    view->openFile(path);
 }
 
 void Window::createSculptDock()

@@ -3,8 +3,11 @@
 #include <QMainWindow>
 
 class QButtonGroup;
+class QDragEnterEvent;
+class QDropEvent;
 class QDockWidget;
 class QKeyEvent;
+class QMimeData;
 class QPushButton;
 class Widget3D;
 
@@ -21,11 +24,16 @@ public:
     QPushButton *getColorButton() const { return colorButton; }
     QButtonGroup *getShaderGroup() const { return shaderGroup; }
     Widget3D *getView() const { return view; }
+    // The mesh file named by a drag's data, or an empty string when it names none we can read.
+    static QString droppedMeshFile(const QMimeData *data);
 
 protected:
     // Keys that no child consumed reach the view, even when the focus lies in a dock.
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
+    // A mesh file dropped anywhere on the window is opened like "&Open" does.
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void createSculptDock();

@@ -1,5 +1,6 @@
 #include "Window.h"
 
+#include "Widget3D.h"
 #include "render/SurfaceFormat.h"
 
 #include <QApplication>
@@ -37,5 +38,8 @@ int main(int argc, char *argv[])
         window.setGeometry(screen->availableGeometry());
         window.showMaximized();
     }
+    const QStringList files = parser.positionalArguments();
+    if (!files.isEmpty())
+        window.getView()->openFile(files.first());
     return app.exec();
 }
