@@ -290,9 +290,10 @@ bool parseTextSTL(QByteArrayView bytes, MeshData &data, QString *error)
             tokens.skipLine();
             if (tokens.atEnd())
                 return true;
-            // Several solids in one file are read one after the other.
-            if (!expect(tokens.next(), "solid"))
-                return false;
+            // Several solids in one file are read one after the other; anything else after a
+            // complete solid (an end-of-file byte, padding) is left unread.
+            if (!keywordIs(tokens.next(), "solid"))
+                return true;
             tokens.skipLine();
         } else {
             return fail(error,

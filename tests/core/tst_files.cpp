@@ -202,6 +202,9 @@ void TestFiles::readers_data()
     QTest::newRow("stl text: two solids, shared corners merge across them")
         << Files::Kind::Stl << textSTL({twoFacets[0]}) + textSTL({twoFacets[1]}) << "stl-text"
         << PositionList {a, b, c, d} << twoFacetCorners;
+    QTest::newRow("stl text: padding after endsolid is left unread")
+        << Files::Kind::Stl << textSTL(twoFacets) + QByteArray("\x1a\0\0\0", 4) << "stl-text"
+        << PositionList {a, b, c, d} << twoFacetCorners;
     QTest::newRow("stl text: exponents, signs, -0")
         << Files::Kind::Stl
         << QByteArray("solid\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\n"
