@@ -377,34 +377,31 @@ void TestOctree::moveBetweenLeaves()
 
 void TestOctree::looseBoxGrowsUpwards()
 {
-    // Deep enough that leaves have ancestors below the root.
-    auto mesh = makeIcosphere(5);
-    QVERIFY(mesh->getOctree()->maxDepthBelow() >= 2);
-    // Stretch one triangle around its centre so that its centre stays in its leaf.
-    int chosen = -1;
-    for (int i = 0; i < mesh->getNbTriangles() && chosen < 0; ++i) {
-        if (mesh->getTriangle(i).leaf->depth >= 2)
-            chosen = i;
-    }
-    QVERIFY(chosen >= 0);
+    // 2197 triangles in [1, 3]^3: slot 0 of the root splits again.
+    auto mesh = soup(lattice(13, 1, 3), 0.01f, Aabb(QVector3D(0, 0, 0), QVector3D(8, 8, 8)));
+    const Octree *root = mesh->getOctree();
+    QVERIFY(!root->children[0]->isLeaf());
+    const int chosen = 0;
     Triangle &t = mesh->getTriangle(chosen);
     Octree *leaf = t.leaf;
-    IntList vertices {t.vertex1, t.vertex2, t.vertex3};
+    QCOMPARE(leaf->depth, 2);
+    QVERIFY(leaf->parent->aabbLoose.max.x() < 5.0f);
+
+    // Stretched around its centre: the centre stays in the leaf, the box reaches x = y = 6,
+    // beyond slot 0's loose box but not outside the root's.
     const QVector3D c = t.aabb.computeCenter();
-    const QVector3D far = leaf->parent->aabbLoose.max + QVector3D(5, 5, 5);
-    // One corner pulled out beyond the parent's loose box, another pushed the opposite way.
-    mesh->getVertex(t.vertex1).position = far;
-    mesh->getVertex(t.vertex2).position = c - (far - c);
-    mesh->getVertex(t.vertex3).position = c;
-    const IntList triangles = mesh->getTrianglesFromVertices(vertices);
-    mesh->updateMesh(triangles, mesh->getVerticesFromTriangles(triangles));
-    if (t.leaf == leaf) {
-        for (const Octree *node = leaf; node; node = node->parent)
-            QVERIFY(t.aabb.contains(node->aabbLoose));
-    }
-    // A ray near the far corner, outside the parent's former loose box, still finds it.
-    const QVector3D origin(far.x() - 0.5f, far.y() - 0.5f, -1000.0f);
-    const IntList hits = mesh->getOctree()->intersectRay(origin, QVector3D(0, 0, 1));
+    const QVector3D reach = QVector3D(6, 6, 6) - c;
+    mesh->getVertex(t.vertex1).position = c + reach;
+    mesh->getVertex(t.vertex2).position = c - reach;
+    mesh->getVertex(t.vertex3).position = c + QVector3D(reach.x(), -reach.y(), 0);
+    mesh->updateMesh({chosen}, {t.vertex1, t.vertex2, t.vertex3});
+    QCOMPARE(mesh->getOctree(), root);
+    QCOMPARE(t.leaf, leaf);
+    for (const Octree *node = leaf; node; node = node->parent)
+        QVERIFY(t.aabb.contains(node->aabbLoose));
+
+    // A ray through the stretched part only still finds the triangle.
+    const IntList hits = root->intersectRay(QVector3D(5.5f, 5.5f, -100), QVector3D(0, 0, 1));
     QVERIFY(std::find(hits.begin(), hits.end(), chosen) != hits.end());
     CHECK_MESH(*mesh);
 }
