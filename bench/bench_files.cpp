@@ -6,7 +6,9 @@
 // Every measurement runs in a child process of its own (this program started again with
 // --child), so that the peak resident memory reported is that of a process doing nothing but
 // that one load or save. One JSON object per line:
-// {"name", "size" (triangles), "median_ms", "min_ms", "max_ms", "peak_rss_mb"}.
+// {"name", "size" (triangles), "median_ms", "min_ms", "max_ms", "peak_rss_mb"}, plus "cpu_ms", the
+// median processor time of the process (all threads) over the same span, which tells how much of
+// a wall time came from waiting on a busy machine.
 
 #include "MeshBytes.h"
 #include "TestMeshes.h"
@@ -22,6 +24,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
 namespace {
@@ -39,7 +42,14 @@ double peakRssMb()
     return -1.0;
 }
 
-// Child: one load (or one load then a timed save); prints "milliseconds peak_mb".
+double cpuMs()
+{
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+// Child: one load (or one load then a timed save); prints "milliseconds cpu_ms peak_mb".
 int child(const QStringList &args)
 {
     const QString mode = args.value(0);
@@ -47,21 +57,25 @@ int child(const QStringList &args)
     QString error;
     QElapsedTimer timer;
     timer.start();
+    double cpu = cpuMs();
     std::unique_ptr<Mesh> mesh = Files::load(path, {}, &error);
     double ms = timer.nsecsElapsed() / 1e6;
+    cpu = cpuMs() - cpu;
     if (!mesh) {
         std::fprintf(stderr, "bench_files: %s\n", qPrintable(error));
         return 1;
     }
     if (mode == QLatin1String("save")) {
         timer.restart();
+        cpu = cpuMs();
         if (!Files::saveSTL(*mesh, args.value(2), {}, &error)) {
             std::fprintf(stderr, "bench_files: %s\n", qPrintable(error));
             return 1;
         }
         ms = timer.nsecsElapsed() / 1e6;
+        cpu = cpuMs() - cpu;
     }
-    std::printf("%.3f %.1f\n", ms, peakRssMb());
+    std::printf("%.3f %.3f %.1f\n", ms, cpu, peakRssMb());
     return 0;
 }
 
@@ -74,6 +88,7 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 struct Sample
 {
     double ms;
+    double cpuMs;
     double peakMb;
 };
 
@@ -85,9 +100,9 @@ bool runChild(const QStringList &args, Sample &sample)
     if (!process.waitForFinished(-1) || process.exitCode() != 0)
         return false;
     const QList<QByteArray> fields = process.readAllStandardOutput().trimmed().split(' ');
-    if (fields.size() != 2)
+    if (fields.size() != 3)
         return false;
-    sample = {fields[0].toDouble(), fields[1].toDouble()};
+    sample = {fields[0].toDouble(), fields[1].toDouble(), fields[2].toDouble()};
     return true;
 }
 
@@ -99,8 +114,13 @@ void report(const QString &name, int size, std::vector<Sample> samples)
     const double median =
         n % 2 ? samples[n / 2].ms : (samples[n / 2 - 1].ms + samples[n / 2].ms) / 2.0;
     double peak = 0.0;
-    for (const Sample &s : samples)
+    std::vector<double> cpu;
+    for (const Sample &s : samples) {
         peak = std::max(peak, s.peakMb);
+        cpu.push_back(s.cpuMs);
+    }
+    std::sort(cpu.begin(), cpu.end());
+    const double cpuMedian = n % 2 ? cpu[n / 2] : (cpu[n / 2 - 1] + cpu[n / 2]) / 2.0;
     QJsonObject o;
     o.insert(QStringLiteral("name"), name);
     o.insert(QStringLiteral("size"), size);
@@ -108,6 +128,7 @@ void report(const QString &name, int size, std::vector<Sample> samples)
     o.insert(QStringLiteral("min_ms"), qRound(samples.front().ms * 10) / 10.0);
     o.insert(QStringLiteral("max_ms"), qRound(samples.back().ms * 10) / 10.0);
     o.insert(QStringLiteral("peak_rss_mb"), qRound(peak * 10) / 10.0);
+    o.insert(QStringLiteral("cpu_ms"), qRound(cpuMedian * 10) / 10.0);
     std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
     std::fflush(stdout);
 }
