@@ -1,6 +1,7 @@
 #include "TestMeshes.h"
 #include "app/Widget3D.h"
 #include "app/Window.h"
+#include "geometry/Geometry.h"
 #include "io/Files.h"
 #include "mesh/MeshCheck.h"
 #include "render/SurfaceFormat.h"
@@ -43,6 +44,8 @@ private slots:
     void dropOpensFile();
     void octreeKey();
     void statusTexts();
+    void pickUnderCursor_data();
+    void pickUnderCursor();
 
 private:
     QString writeSphere(int level, const QString &name);
@@ -353,6 +356,49 @@ void TestView::statusTexts()
     window->statusBar()->showMessage(QString(80, QLatin1Char('x')));
     view->updateFpsStatus();
     QCOMPARE(window->statusBar()->currentMessage().indexOf(QStringLiteral("FPS : ")), 60);
+}
+
+void TestView::pickUnderCursor_data()
+{
+    QTest::addColumn<QPointF>("offset"); // from the view centre, in units of the view height
+    QTest::newRow("centre") << QPointF(0, 0);
+    QTest::newRow("right") << QPointF(0.2, 0);
+    QTest::newRow("up left") << QPointF(-0.1, -0.15);
+}
+
+void TestView::pickUnderCursor()
+{
+    // Picking works in widget pixels while the GL viewport is in device pixels: with any scale
+    // factor (the test also runs with QT_SCALE_FACTOR=2) the point picked under the cursor must
+    // project back onto the cursor.
+    QFETCH(QPointF, offset);
+    QVERIFY(view->openFile(writeSphere(3, QStringLiteral("sphere3.stl"))));
+    view->update();
+    QTest::qWait(50);
+    const QPoint cursor =
+        QPoint(view->width() / 2, view->height() / 2) + (offset * view->height()).toPoint();
+    QTest::mouseMove(view, cursor);
+    QMouseEvent move(
+        QEvent::MouseMove, cursor, view->mapToGlobal(cursor), Qt::NoButton, Qt::NoButton, {});
+    QCoreApplication::sendEvent(view, &move);
+    Picking &picking = view->getPicking();
+    QVERIFY(picking.getMesh() == view->getMesh());
+    const QVector3D world =
+        view->getMesh()->getTransformation().map(picking.getIntersectionPoint());
+    double depth = 0.0;
+    const QPointF back = Geometry::worldToScreen(
+        world, view->getCamera().screenTransform(), view->width(), view->height(), depth);
+    QVERIFY2(QLineF(back, QPointF(cursor)).length() < 0.5,
+        qPrintable(QStringLiteral("picked point projects to (%1, %2), cursor at (%3, %4)")
+                       .arg(back.x())
+                       .arg(back.y())
+                       .arg(cursor.x())
+                       .arg(cursor.y())));
+    // The front of the sphere faces the camera, which looks along -z.
+    QVERIFY(picking.getIntersectionPoint().z() > 0.0f);
+    // The GL viewport covers the whole widget in device pixels.
+    const std::array<int, 4> viewport = view->getCamera().viewportRect(view->devicePixelRatioF());
+    QCOMPARE(viewport[2], int(view->width() * view->devicePixelRatioF()));
 }
 
 QTEST_MAIN(TestView)
