@@ -1,6 +1,7 @@
 #include "Sculptor.h"
 
 #include "mesh/Mesh.h"
+#include "topology/Topology.h"
 
 void Sculptor::updateTopologyThresholds(float radiusSquared)
 {
@@ -24,17 +25,18 @@ void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, 
 
     // Dynamic topology around the selection. Each mode extends `triangles` in place with the
     // triangles it creates or changes.
-    // TODO(topology): not built yet, every mode leaves the mesh as it is for now:
-    //   SUBDIVISION    -> Topology::subdivision(triangles, d2Max)
-    //   DECIMATION     -> Topology::decimation(triangles, d2Min)
-    //   UNIFORMISATION,
-    //   ADAPTIVE       -> Topology::uniformisation(triangles, d2Min, d2Max)
-    //   STATIC, others -> nothing
+    Topology topology(mesh, center, radiusSquared);
     switch (topoMode) {
     case SUBDIVISION:
+        topology.subdivision(triangles, d2Max);
+        break;
     case DECIMATION:
+        topology.decimation(triangles, d2Min);
+        break;
     case UNIFORMISATION:
     case ADAPTIVE:
+        topology.uniformisation(triangles, d2Min, d2Max);
+        break;
     default:
         break;
     }

@@ -1,0 +1,64 @@
+// The per-step context of the dynamic topology and its history saving.
+#include "Topology.h"
+
+#include "mesh/Mesh.h"
+
+Topology::Topology(Mesh *m, const QVector3D &brushCenter, float brushRadiusSquared)
+    : mesh(m)
+    , triangles(m->getTriangles())
+    , vertices(m->getVertices())
+    , center(brushCenter)
+    , radiusSquared(brushRadiusSquared)
+    , hasState_(m->getCurrentStateIndex() >= 0)
+{ }
+
+void Topology::uniformisation(std::vector<int> &list, float d2Min, float d2Max)
+{
+    subdivision(list, d2Max);
+    decimation(list, d2Min);
+}
+
+void Topology::saveTriangle(int t)
+{
+    // Without an open state nothing is saved, as with Mesh::pushState.
+    if (!hasState_)
+        return;
+    Triangle &tri = triangles[t];
+    if (tri.historyStamp == Mesh::historyCounter)
+        return;
+    tri.historyStamp = Mesh::historyCounter;
+    mesh->getTrianglesState().push_back(tri);
+}
+
+void Topology::saveVertex(int v)
+{
+    if (!hasState_)
+        return;
+    Vertex &vert = vertices[v];
+    if (vert.historyStamp == Mesh::historyCounter)
+        return;
+    vert.historyStamp = Mesh::historyCounter;
+    mesh->getVerticesState().push_back(vert);
+}
+
+bool Topology::isDeleted(const Triangle &t) const
+{
+    return t.visitStamp < 0;
+}
+
+bool Topology::isDeleted(const Vertex &v) const
+{
+    return v.visitStamp < 0;
+}
+
+void Topology::markTriangleDeleted(int t)
+{
+    triangles[t].visitStamp = -1;
+    trianglesToDelete.push_back(t);
+}
+
+void Topology::markVertexDeleted(int v)
+{
+    vertices[v].visitStamp = -1;
+    verticesToDelete.push_back(v);
+}

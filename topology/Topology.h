@@ -1,0 +1,154 @@
+#pragma once
+
+#include <QVector3D>
+
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+class Mesh;
+class Triangle;
+class Vertex;
+
+// The dynamic topology of one brush step: long edges under the brush are split (subdivision),
+// short ones collapsed or flipped (decimation), and vertices left in shapes the rest of the
+// program cannot handle are repaired. Built by Sculptor::sculpt on its stack for one step.
+//
+// Every operation keeps the mesh consistent as it goes: triangle and ring lists, the octree
+// leaves' lists with Triangle::leafIndex, the brush stamps, and the open history state (every
+// record is saved before its first change in the state; new records carry the current history
+// stamp). Normals, boxes and octree placement are left to Mesh::updateMesh at the end of the
+// step, which must receive the step's triangle list and its vertices.
+//
+// Removed records are first only marked (visit stamp -1) and listed in trianglesToDelete and
+// verticesToDelete; they leave the arrays at the end of a decimation (or of a fusion), by
+// moving the last record into the freed slot.
+class Topology
+{
+public:
+    // One triangle of a vertex's fan, turned so that the fan's centre is its vertex3:
+    // vertex1 = a, vertex2 = b.
+    struct FanRecord
+    {
+        int a = -1;
+        int b = -1;
+        int t = -1;
+    };
+    using Fan = std::vector<FanRecord>;
+
+    Topology(Mesh *mesh, const QVector3D &center, float radiusSquared);
+    Topology(const Topology &) = delete;
+    Topology &operator=(const Topology &) = delete;
+
+    // --- Subdivision ---
+
+    // Passes of subdivide until one leaves the triangle count unchanged. `triangles` is the
+    // step's list: on return it also holds every triangle created or changed.
+    void subdivision(std::vector<int> &triangles, float d2Max);
+    // Subdivision with d2Max, then decimation with d2Min.
+    void uniformisation(std::vector<int> &triangles, float d2Min, float d2Max);
+    // One pass: split the too-long triangles touching the brush (and, for a large split, the
+    // long ones of the three rings around them), fill the hanging middles, relax around the new
+    // vertices and refresh their brush stamps.
+    void subdivide(std::vector<int> &triangles, float d2Max);
+    // Appends to outTriangles/outCodes each listed triangle that touches the brush and has an
+    // edge longer than sqrt(d2Max), with its longest-edge code.
+    void findTrianglesToSplit(const std::vector<int> &triangles, std::vector<int> &outTriangles,
+        std::vector<int> &outCodes, float d2Max);
+    // Longest-edge code of triangle t: 0 (no split), 1 (vertex1-vertex2), 2 (vertex2-vertex3),
+    // 3 (vertex3-vertex1). With sphereTest, a triangle that does not touch the brush gives 0.
+    int findSplit(int t, float d2Max, bool sphereTest);
+    // Splits each listed triangle on the edge of its code (a code 0 is computed afresh without
+    // the sphere test).
+    void splitTriangles(
+        const std::vector<int> &triangles, const std::vector<int> &codes, float d2Max);
+    // Halves triangle t = (i1, i2, i3) on its edge (i1, i2): t becomes (i1, m, i3) and a new
+    // triangle (m, i2, i3) is appended. The middle m is created on the curved surface estimate,
+    // or reused when the triangle on the other side was split earlier in the step.
+    void halfEdgeSplit(int t, int i1, int i2, int i3);
+    // Fills every hanging middle on the listed triangles; on return the list holds the
+    // triangles that may still have one.
+    void fillTriangles(std::vector<int> &triangles);
+    // Triangle t = (ia, ib, ic) has the middle m on its edge (ia, ib): t becomes (ia, m, ic) and
+    // a new triangle (m, ib, ic) is appended.
+    void fillTriangle(int t, int ia, int ib, int ic, int m);
+
+    // --- Decimation ---
+
+    // Collapses (or flips) the shortest edge of each listed triangle near the brush that is
+    // shorter than sqrt(d2Min) (weighted down across the band r..sqrt(2) r), then removes the
+    // marked records and cleans the list of stale indices.
+    void decimation(std::vector<int> &triangles, float d2Min);
+    // The other triangle on edge (a, b) of triangle t; -1 on a border edge, when t is not on the
+    // edge, or when three or more triangles share the edge. Sorts the triangle lists of a and b
+    // (after saving them into the history).
+    int findOppositeTriangle(int t, int a, int b);
+    // Collapses the edge shared by t1 and t2 into its first vertex, or flips it when its ends
+    // have three or more common neighbours. Nothing when t2 is -1, and nothing when an end has
+    // fewer than three triangles or neighbours (a damaged mesh). Appends the kept vertex's
+    // triangles to `triangles` after a collapse.
+    void edgeCollapse(int t1, int t2, std::vector<int> &triangles);
+    // Removes triangle t from its octree leaf and from the array, moving the last triangle into
+    // its slot. t must already be out of every vertex's triangle list.
+    void deleteTriangle(int t);
+    // Removes vertex v from the array, moving the last vertex into its slot and fixing every
+    // index that named it. v must already be out of every triangle and ring list.
+    void deleteVertex(int v);
+    // Sorts and de-duplicates trianglesToDelete and verticesToDelete and removes them, largest
+    // index first.
+    void deleteMarkedRecords();
+
+    // --- Vertex repair ---
+
+    // Repairs vertex v: removes it when it has fewer than three triangles (with the vertices
+    // that this leaves degenerate in turn), and splits it when its triangles form two or more
+    // cones touching at it. Saves everything it changes.
+    void checkVertex(int v);
+    // checkVertex on each vertex of the first list, then of the second.
+    void checkVertices(const std::vector<int> &first, const std::vector<int> &second);
+    // Removes v and its triangles when it has fewer than three triangles, cascading to corners
+    // left with fewer than three. Returns true when v is (now or already) marked deleted.
+    bool removeDegenerateVertex(int v);
+    // One record per triangle of v, in list order, each triangle turned (winding kept) so that v
+    // is its vertex3. The triangles stay turned: save them first.
+    void buildFan(int v, Fan &fan);
+    // Reorders the fan into consecutive chains (each record's b is the next one's a), closing a
+    // chain as soon as it can. False when a chain cannot be continued (v is on a border).
+    bool chainFan(Fan &fan);
+
+    // --- History ---
+
+    // Saves a copy of the record into the open state unless it is already saved there.
+    void saveTriangle(int t);
+    void saveVertex(int v);
+
+    bool isDeleted(const Triangle &t) const;
+    bool isDeleted(const Vertex &v) const;
+
+    Mesh *mesh; // not owning
+    std::vector<Triangle> &triangles;
+    std::vector<Vertex> &vertices;
+    QVector3D center;
+    // Edge (smaller index, larger index) -> vertex created in its middle during this step.
+    std::unordered_map<std::uint64_t, int> edgeMiddles;
+    float radiusSquared;
+    std::vector<int> touchedVertices;
+    std::vector<int> trianglesToDelete;
+    std::vector<int> verticesToDelete;
+
+    static std::uint64_t edgeKey(int a, int b)
+    {
+        const auto lo = static_cast<std::uint32_t>(a < b ? a : b);
+        const auto hi = static_cast<std::uint32_t>(a < b ? b : a);
+        return (static_cast<std::uint64_t>(lo) << 32) | hi;
+    }
+
+private:
+    void markTriangleDeleted(int t);
+    void markVertexDeleted(int v);
+
+    bool hasState_ = false;
+    // Scratch buffers, reused to avoid allocations in the loops.
+    std::vector<int> scratchA_;
+    std::vector<int> scratchB_;
+};
