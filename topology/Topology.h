@@ -107,8 +107,11 @@ public:
     // checkVertex on each vertex of the first list, then of the second.
     void checkVertices(const std::vector<int> &first, const std::vector<int> &second);
     // Removes v and its triangles when it has fewer than three triangles, cascading to corners
-    // left with fewer than three. Returns true when v is (now or already) marked deleted.
+    // left with fewer than three. A corner of a border (one or two triangles in an open fan on
+    // ordinary edges) is not degenerate and stays. Returns true when v is (now or already)
+    // marked deleted.
     bool removeDegenerateVertex(int v);
+    bool isBorderCorner(int v) const;
     // One record per triangle of v, in list order, each triangle turned (winding kept) so that v
     // is its vertex3. The triangles stay turned: save them first.
     void buildFan(int v, Fan &fan);

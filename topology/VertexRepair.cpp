@@ -65,12 +65,48 @@ bool Topology::chainFan(Fan &fan)
     return true;
 }
 
+bool Topology::isBorderCorner(int v) const
+{
+    // One or two triangles in an open fan (one neighbour more than triangles) whose outer edges
+    // are ordinary ones make a corner of a border, as at the corners of an open sheet: removing
+    // them would cut into the sheet and could pinch its border at a neighbour. Folded triangles,
+    // or a fin on an edge that other triangles share, are degenerate.
+    const Vertex &vertex = vertices[v];
+    const std::size_t n = vertex.triangleIndices.size();
+    if (n == 0 || n > 2 || vertex.ringIndices.size() != n + 1)
+        return false;
+    for (int t : vertex.triangleIndices) {
+        const Triangle &tri = triangles[t];
+        int ends[2];
+        int count = 0;
+        for (int corner : {tri.vertex1, tri.vertex2, tri.vertex3}) {
+            if (corner != v && count < 2)
+                ends[count++] = corner;
+        }
+        if (count < 2)
+            return false;
+        int shared = 0;
+        for (int u : vertices[ends[0]].triangleIndices) {
+            const Triangle &other = triangles[u];
+            if (other.vertex1 == ends[1] || other.vertex2 == ends[1] || other.vertex3 == ends[1])
+                ++shared;
+        }
+        if (shared > 2)
+            return false;
+    }
+    return true;
+}
+
 bool Topology::removeDegenerateVertex(int v)
 {
     if (isDeleted(vertices[v]))
         return true;
     std::vector<int> &own = vertices[v].triangleIndices;
     if (own.size() > 2) {
+        std::sort(own.begin(), own.end());
+        return false;
+    }
+    if (isBorderCorner(v)) {
         std::sort(own.begin(), own.end());
         return false;
     }

@@ -33,6 +33,8 @@ private slots:
     void spikeFlipped();
     void degenerateVerticesRemoved_data();
     void degenerateVerticesRemoved();
+    void borderCornersKept_data();
+    void borderCornersKept();
     void touchingConesSeparated();
     void smallVerticesRefuseCollapse_data();
     void smallVerticesRefuseCollapse();
@@ -483,6 +485,33 @@ void TestTopology::degenerateVerticesRemoved_data()
     // triangles each, and so on until the whole pillow is gone.
     QTest::newRow("fold cascade") << 4 << QList<int>({4, 5, 6, 4, 6, 5, 7, 5, 6, 7, 6, 5}) << 4;
     QTest::newRow("isolated vertex") << 1 << QList<int>() << 4;
+}
+
+void TestTopology::borderCornersKept_data()
+{
+    QTest::addColumn<int>("corner");
+    QTest::addColumn<int>("triangles");
+    // Of the 5 x 5 grid: (0, 0) has two triangles, (4, 0) one, and (1, 0) three.
+    QTest::newRow("two triangles") << 0 << 2;
+    QTest::newRow("one triangle") << 4 << 1;
+    QTest::newRow("three triangles on the border") << 1 << 3;
+}
+
+void TestTopology::borderCornersKept()
+{
+    QFETCH(int, corner);
+    QFETCH(int, triangles);
+    auto mesh = TestMeshes::makeGrid(4);
+    QCOMPARE(int(mesh->getVertex(corner).triangleIndices.size()), triangles);
+    mesh->newState();
+    const TestMeshes::MeshSnapshot original = TestMeshes::snapshot(*mesh);
+    Topology topology(mesh.get(), QVector3D(), 1.0f);
+    topology.checkVertex(corner);
+    topology.deleteMarkedRecords();
+    QCOMPARE(mesh->getNbVertices(), int(original.vertices.size()));
+    QCOMPARE(mesh->getNbTriangles(), int(original.triangles.size()));
+    QVERIFY(topology.trianglesToDelete.empty());
+    VERIFY_MESH(*mesh);
 }
 
 void TestTopology::degenerateVerticesRemoved()

@@ -316,6 +316,8 @@ SessionResult runSession(Kind kind, unsigned seed, int dabBudget, Watchdog *watc
         TestMeshes::MeshSnapshot after;
     };
     std::deque<Copies> history;
+    // ARGILIUM_SOAK_TRACE=1 prints each stroke's settings (to study a failing seed).
+    const bool trace = qEnvironmentVariableIsSet("ARGILIUM_SOAK_TRACE");
     auto fail = [&](const QString &what) {
         result.failure = QStringLiteral("seed %1, %2 mesh, stroke %3, dab %4: %5")
                              .arg(seed)
@@ -347,6 +349,12 @@ SessionResult runSession(Kind kind, unsigned seed, int dabBudget, Watchdog *watc
         }
         const float radiusSquared = radius * radius;
         const int dabCount = random.integer(2, 12);
+        if (trace)
+            std::printf("stroke %d: tool %d, mode %d, intensity %.3f, detail %.3f, culling %d, "
+                        "symmetry %d, radius %.4g, %d dabs, %d triangles\n",
+                result.strokes, sculptor.getTool(), sculptor.getTopoMode(), sculptor.getIntensity(),
+                sculptor.getDetail(), int(sculptor.getCulling()), int(symmetry), radius, dabCount,
+                mesh->getNbTriangles());
 
         // A random point of a random triangle, reached along its normal from outside.
         const Triangle &start = mesh->getTriangle(random.integer(0, mesh->getNbTriangles() - 1));
@@ -447,7 +455,6 @@ SessionResult runSession(Kind kind, unsigned seed, int dabBudget, Watchdog *watc
 }
 
 } // namespace
-
 void TestTopologyStress::initTestCase()
 {
     // One thread: the flatten tool's parallel sums are the only thing that depends on the
@@ -467,6 +474,9 @@ void TestTopologyStress::randomStrokes_data()
                 << kind << seed << 50;
         }
     }
+    // Seeds that the soak once failed, with enough dabs to reach the failure.
+    QTest::newRow("grid, seed 1029: border pinched by removing a border corner")
+        << int(Kind::Grid) << 1029u << 140;
 }
 
 void TestTopologyStress::randomStrokes()
