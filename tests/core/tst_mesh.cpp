@@ -115,6 +115,9 @@ private slots:
     void gpuSeam();
     void gpuCapacity_data();
     void gpuCapacity();
+
+    void checkFindsFaults_data();
+    void checkFindsFaults();
 };
 
 void TestMesh::pipeline_data()
@@ -431,6 +434,72 @@ void TestMesh::gpuCapacity()
             log, QStringList({"indices " + QString::number(added), "positions 4", "normals 4"}));
     const QString problem = checkMesh(*mesh);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
+}
+
+void TestMesh::checkFindsFaults_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("expected"); // part of the message
+    QTest::newRow("vertex id") << "vertex id"
+                               << "vertex 2 has id 7";
+    QTest::newRow("triangle id") << "triangle id"
+                                 << "triangle 3 has id -1";
+    QTest::newRow("corner out of range") << "corner"
+                                         << "out of range";
+    QTest::newRow("missing from a corner's list") << "missing"
+                                                  << "missing from the list";
+    QTest::newRow("listed by a vertex it does not use") << "stale"
+                                                        << "does not use it";
+    QTest::newRow("listed twice by a corner") << "twice"
+                                              << "2 times instead of 1";
+    QTest::newRow("ring lacks a neighbour") << "ring short"
+                                            << "ring of vertex";
+    QTest::newRow("ring names a neighbour twice") << "ring twice"
+                                                  << "twice in its ring";
+    QTest::newRow("wrong leaf index") << "leaf index"
+                                      << "at its leaf index";
+    QTest::newRow("no leaf") << "no leaf"
+                             << "in no octree leaf";
+    QTest::newRow("leaf outside the tree") << "foreign leaf"
+                                           << "not a leaf of the octree";
+    QTest::newRow("listed in a leaf twice") << "leaf twice"
+                                            << "names another place";
+}
+
+void TestMesh::checkFindsFaults()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, expected);
+    auto mesh = makeIcosphere(1);
+    QVERIFY(checkMesh(*mesh).isEmpty());
+    Octree foreign;
+    Triangle &t = mesh->getTriangle(3);
+    if (fault == "vertex id")
+        mesh->getVertex(2).id = 7;
+    else if (fault == "triangle id")
+        t.id = -1;
+    else if (fault == "corner")
+        t.vertex2 = mesh->getNbVertices();
+    else if (fault == "missing")
+        mesh->getVertex(t.vertex1).removeTriangle(3);
+    else if (fault == "stale")
+        mesh->getVertex(t.vertex1 == 0 || t.vertex2 == 0 || t.vertex3 == 0 ? 1 : 0).addTriangle(3);
+    else if (fault == "twice")
+        mesh->getVertex(t.vertex1).addTriangle(3);
+    else if (fault == "ring short")
+        mesh->getVertex(5).ringIndices.pop_back();
+    else if (fault == "ring twice")
+        mesh->getVertex(5).addRingVertex(mesh->getVertex(5).ringIndices.front());
+    else if (fault == "leaf index")
+        std::swap(t.leafIndex, mesh->getTriangle(4).leafIndex);
+    else if (fault == "no leaf")
+        t.leaf = nullptr;
+    else if (fault == "foreign leaf")
+        t.leaf = &foreign;
+    else if (fault == "leaf twice")
+        t.leaf->triangleIndices.push_back(3);
+    const QString problem = checkMesh(*mesh);
+    QVERIFY2(problem.contains(expected), qPrintable(problem));
 }
 
 QTEST_GUILESS_MAIN(TestMesh)
