@@ -127,8 +127,9 @@ void Mesh::computeVertexNormals()
         QVector3D sum;
         for (int t : v.triangleIndices)
             sum += triangles_[t].normal;
-        sum.normalize();
-        v.normal = sum;
+        // As in updateMesh: a sum too short to normalize gives the zero vector, so that a
+        // recomputation gives the same normals as the incremental updates.
+        v.normal = sum.normalized();
     }
 }
 
