@@ -477,6 +477,8 @@ void TestTopologyStress::randomStrokes_data()
     // Seeds that the soak once failed, with enough dabs to reach the failure.
     QTest::newRow("grid, seed 1029: border pinched by removing a border corner")
         << int(Kind::Grid) << 1029u << 140;
+    QTest::newRow("grid, seed 1017: normal of a folded corner after undo")
+        << int(Kind::Grid) << 1017u << 150;
 }
 
 void TestTopologyStress::randomStrokes()
