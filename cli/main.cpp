@@ -1,7 +1,7 @@
 // argilium-cli: mesh files and checks from the command line, without a display.
 //
 //   argilium-cli info FILE           what the file holds, as one JSON object
-//   argilium-cli convert IN OUT.stl  any supported file to binary STL
+//   argilium-cli convert IN OUT      any supported file to binary STL (.stl) or OBJ (.obj)
 //   argilium-cli check FILE          load and run the mesh consistency check
 //   argilium-cli sculpt IN OUT.stl --stroke STROKE.json [--undo N] [--redo N]
 //                                    replay a brush stroke and save the result
@@ -17,7 +17,8 @@ const std::vector<Command> &commands()
 {
     static const std::vector<Command> list = {
         {"info", "Print what a mesh file holds as one JSON object.", runInfo},
-        {"convert", "Read a mesh file (.stl, .obj, .3ds) and write it as binary STL.", runConvert},
+        {"convert", "Read a mesh file (.stl, .obj, .3ds) and write it as binary STL or OBJ.",
+            runConvert},
         {"check", "Load a mesh file and run the mesh consistency check.", runCheck},
         {"sculpt", "Replay a brush stroke on a mesh file and save it as binary STL.", runSculpt},
     };

@@ -130,8 +130,10 @@ QString formatName(const QString &format)
 constexpr qsizetype stlHeaderSize = 84;
 constexpr qsizetype stlFacetSize = 50;
 
-bool parseBinarySTL(QByteArrayView bytes, qint64 n, MeshData &data, QString *error)
+bool parseBinarySTL(
+    QByteArrayView bytes, qint64 n, MeshData &data, QString *error, const ProgressSink &sink)
 {
+    ProgressReporter progress(sink, n);
     data.format = QStringLiteral("stl");
     data.corners.resize(static_cast<std::size_t>(n) * 3);
     data.positions.reserve(static_cast<std::size_t>(n / 2));
@@ -151,6 +153,7 @@ bool parseBinarySTL(QByteArrayView bytes, qint64 n, MeshData &data, QString *err
     for (qint64 i = 0; i < n; ++i, facet += stlFacetSize) {
         if (i + lookahead < n)
             prefetchFacet(facet + stlFacetSize * lookahead);
+        progress.update(i);
         const char *p = facet + 12; // the facet normal is recomputed from the corners
         for (int c = 0; c < 3; ++c, p += 12) {
             const QVector3D position(readFloat(p), readFloat(p + 4), readFloat(p + 8));
@@ -162,6 +165,7 @@ bool parseBinarySTL(QByteArrayView bytes, qint64 n, MeshData &data, QString *err
             *corner++ = Files::findOrAddVertex(position, map, data.positions);
         }
     }
+    progress.finish();
     return true;
 }
 
@@ -230,8 +234,9 @@ bool startsWithSolid(QByteArrayView bytes)
     return bytes.size() - i >= 5 && keywordIs(bytes.sliced(i, 5), "solid");
 }
 
-bool parseTextSTL(QByteArrayView bytes, MeshData &data, QString *error)
+bool parseTextSTL(QByteArrayView bytes, MeshData &data, QString *error, const ProgressSink &sink)
 {
+    ProgressReporter progress(sink, bytes.size());
     data.format = QStringLiteral("stl-text");
     // A facet takes at least ~90 characters; reserve for a typical ~250.
     const std::size_t expected = static_cast<std::size_t>(bytes.size() / 256);
@@ -263,6 +268,7 @@ bool parseTextSTL(QByteArrayView bytes, MeshData &data, QString *error)
         return false;
     tokens.skipLine(); // the solid's name
     for (;;) {
+        progress.update(bytes.size() - tokens.remaining());
         const QByteArrayView token = tokens.next();
         if (keywordIs(token, "facet")) {
             float ignored;
@@ -288,12 +294,16 @@ bool parseTextSTL(QByteArrayView bytes, MeshData &data, QString *error)
                 return false;
         } else if (keywordIs(token, "endsolid")) {
             tokens.skipLine();
-            if (tokens.atEnd())
+            if (tokens.atEnd()) {
+                progress.finish();
                 return true;
+            }
             // Several solids in one file are read one after the other; anything else after a
             // complete solid (an end-of-file byte, padding) is left unread.
-            if (!keywordIs(tokens.next(), "solid"))
+            if (!keywordIs(tokens.next(), "solid")) {
+                progress.finish();
                 return true;
+            }
             tokens.skipLine();
         } else {
             return fail(error,
@@ -356,8 +366,9 @@ bool leadingInteger(QByteArrayView word, qint64 &value)
     return true;
 }
 
-bool parseOBJLines(QByteArrayView bytes, MeshData &data, QString *error)
+bool parseOBJLines(QByteArrayView bytes, MeshData &data, QString *error, const ProgressSink &sink)
 {
+    ProgressReporter progress(sink, bytes.size());
     data.format = QStringLiteral("obj");
 
     // First pass: count vertex and face lines to reserve the arrays once.
@@ -381,6 +392,7 @@ bool parseOBJLines(QByteArrayView bytes, MeshData &data, QString *error)
     LineReader lines(bytes);
     QByteArrayView line;
     while (lines.next(line)) {
+        progress.update(line.data() - bytes.data());
         if (line.size() < 2 || line[1] != ' ')
             continue;
         const char *p = line.data() + 2;
@@ -451,6 +463,7 @@ bool parseOBJLines(QByteArrayView bytes, MeshData &data, QString *error)
                 data.corners.insert(data.corners.end(), {index[0], index[2], index[3]});
         }
     }
+    progress.finish();
     return true;
 }
 
@@ -479,8 +492,9 @@ QString chunkName(quint16 id, qsizetype offset)
 // header and stay inside its parent (the file for top-level chunks). Several triangle meshes are
 // appended one after the other: a face list's indices count from the first vertex of the
 // triangle mesh that holds it.
-bool parse3DSChunks(QByteArrayView bytes, MeshData &data, QString *error)
+bool parse3DSChunks(QByteArrayView bytes, MeshData &data, QString *error, const ProgressSink &sink)
 {
+    ProgressReporter progress(sink, bytes.size());
     data.format = QStringLiteral("3ds");
     const char *base = bytes.data();
     const qsizetype fileEnd = bytes.size();
@@ -488,6 +502,7 @@ bool parse3DSChunks(QByteArrayView bytes, MeshData &data, QString *error)
     qsizetype pos = 0;
     qsizetype meshBase = 0; // first vertex of the current triangle mesh
     for (;;) {
+        progress.update(pos);
         qsizetype end = parentEnds.empty() ? fileEnd : parentEnds.back();
         while (pos == end && !parentEnds.empty()) {
             parentEnds.pop_back();
@@ -495,8 +510,10 @@ bool parse3DSChunks(QByteArrayView bytes, MeshData &data, QString *error)
         }
         if (end - pos < chunkHeaderSize) {
             // A tail too short to hold a chunk header: nothing more to read in this parent.
-            if (parentEnds.empty())
+            if (parentEnds.empty()) {
+                progress.finish();
                 return true;
+            }
             pos = end;
             continue;
         }
@@ -660,15 +677,16 @@ private:
     QByteArrayView view_;
 };
 
-bool parse(Files::Kind kind, QByteArrayView bytes, MeshData &data, QString *error)
+bool parse(Files::Kind kind, QByteArrayView bytes, MeshData &data, QString *error,
+    const ProgressSink &progress)
 {
     switch (kind) {
     case Files::Kind::Stl:
-        return Files::parseSTL(bytes, data, error);
+        return Files::parseSTL(bytes, data, error, progress);
     case Files::Kind::Obj:
-        return Files::parseOBJ(bytes, data, error);
+        return Files::parseOBJ(bytes, data, error, progress);
     case Files::Kind::ThreeDs:
-        return Files::parse3DS(bytes, data, error);
+        return Files::parse3DS(bytes, data, error, progress);
     }
     return fail(error, QStringLiteral("unknown file type"));
 }
@@ -686,8 +704,8 @@ std::unique_ptr<Mesh> finish(const MeshData &data, const MessageSink &sink, QStr
     return mesh;
 }
 
-std::unique_ptr<Mesh> loadFile(
-    Files::Kind kind, const QString &path, const MessageSink &sink, QString *error, QString *format)
+std::unique_ptr<Mesh> loadFile(Files::Kind kind, const QString &path, const MessageSink &sink,
+    QString *error, QString *format, const ProgressSink &progress = {})
 {
     show(sink, parsingMessage);
     MeshData data;
@@ -695,7 +713,7 @@ std::unique_ptr<Mesh> loadFile(
         FileBytes file;
         if (!file.open(path, error))
             return nullptr;
-        const bool ok = parse(kind, file.view(), data, error);
+        const bool ok = parse(kind, file.view(), data, error, progress);
         if (format)
             *format = data.format;
         if (!ok)
@@ -724,8 +742,8 @@ bool Files::kindFromPath(const QString &path, Kind *kind)
     return true;
 }
 
-std::unique_ptr<Mesh> Files::load(
-    const QString &path, const MessageSink &sink, QString *error, QString *format)
+std::unique_ptr<Mesh> Files::load(const QString &path, const MessageSink &sink, QString *error,
+    QString *format, const ProgressSink &progress)
 {
     Kind kind;
     if (!kindFromPath(path, &kind)) {
@@ -734,7 +752,7 @@ std::unique_ptr<Mesh> Files::load(
                 .arg(path));
         return nullptr;
     }
-    return loadFile(kind, path, sink, error, format);
+    return loadFile(kind, path, sink, error, format, progress);
 }
 
 std::unique_ptr<Mesh> Files::loadSTL(
@@ -753,12 +771,12 @@ std::unique_ptr<Mesh> Files::load3DS(const QString &path, const MessageSink &sin
     return loadFile(Kind::ThreeDs, path, sink, error, nullptr);
 }
 
-std::unique_ptr<Mesh> Files::loadBytes(
-    Kind kind, QByteArrayView bytes, const MessageSink &sink, QString *error, QString *format)
+std::unique_ptr<Mesh> Files::loadBytes(Kind kind, QByteArrayView bytes, const MessageSink &sink,
+    QString *error, QString *format, const ProgressSink &progress)
 {
     show(sink, parsingMessage);
     MeshData data;
-    const bool ok = parse(kind, bytes, data, error);
+    const bool ok = parse(kind, bytes, data, error, progress);
     if (format)
         *format = data.format;
     if (!ok)
@@ -766,7 +784,8 @@ std::unique_ptr<Mesh> Files::loadBytes(
     return finish(data, sink, error);
 }
 
-bool Files::parseSTL(QByteArrayView bytes, MeshData &data, QString *error)
+bool Files::parseSTL(
+    QByteArrayView bytes, MeshData &data, QString *error, const ProgressSink &progress)
 {
     data = MeshData();
     const qsizetype size = bytes.size();
@@ -777,7 +796,7 @@ bool Files::parseSTL(QByteArrayView bytes, MeshData &data, QString *error)
         // Text STL, unless the text reading fails on what is a binary file with a header that
         // begins with "solid" and a few extra bytes after its facets.
         QString textError;
-        if (parseTextSTL(bytes, data, &textError))
+        if (parseTextSTL(bytes, data, &textError, progress))
             return true;
         data = MeshData();
         if (!(n > 0 && n <= maxTriangles && needed <= size))
@@ -806,19 +825,21 @@ bool Files::parseSTL(QByteArrayView bytes, MeshData &data, QString *error)
         return fail(error, QStringLiteral("binary STL: too many facets (%1)").arg(n));
     }
     // Bytes after the last facet, if any, are ignored.
-    return parseBinarySTL(bytes, n, data, error);
+    return parseBinarySTL(bytes, n, data, error, progress);
 }
 
-bool Files::parseOBJ(QByteArrayView bytes, MeshData &data, QString *error)
+bool Files::parseOBJ(
+    QByteArrayView bytes, MeshData &data, QString *error, const ProgressSink &progress)
 {
     data = MeshData();
-    return parseOBJLines(bytes, data, error);
+    return parseOBJLines(bytes, data, error, progress);
 }
 
-bool Files::parse3DS(QByteArrayView bytes, MeshData &data, QString *error)
+bool Files::parse3DS(
+    QByteArrayView bytes, MeshData &data, QString *error, const ProgressSink &progress)
 {
     data = MeshData();
-    return parse3DSChunks(bytes, data, error);
+    return parse3DSChunks(bytes, data, error, progress);
 }
 
 std::unique_ptr<Mesh> Files::buildMesh(const MeshData &data, QString *error)

@@ -64,6 +64,8 @@ private slots:
     void convert_data();
     void convert();
     void convertKeepsOldFileOnFailure();
+    void convertToObj_data();
+    void convertToObj();
     void check_data();
     void check();
     void usage_data();
@@ -187,6 +189,36 @@ void TestCli::convertKeepsOldFileOnFailure()
     QVERIFY2(run.err.startsWith("error: cannot write"), qPrintable(run.err));
 }
 
+void TestCli::convertToObj_data()
+{
+    convert_data();
+}
+
+// The same conversions to OBJ: the file reads back to the cube, in the source's units.
+void TestCli::convertToObj()
+{
+    QFETCH(QString, file);
+    const QString out = path(QStringLiteral("converted-%1.OBJ").arg(QTest::currentDataTag()));
+    Run run = runCli({"convert", path(file), out});
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.status, 0);
+
+    MeshData data;
+    QFile f(out);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QString error;
+    QVERIFY2(Files::parseOBJ(f.readAll(), data, &error), qPrintable(error));
+    QCOMPARE(data.positions.size(), std::size_t(8));
+    QCOMPARE(data.corners.size(), std::size_t(36));
+    const PositionList cube = movedCube();
+    for (std::size_t c = 0; c < data.corners.size(); ++c) {
+        const QVector3D expected = cube[cubeFaces[c / 3][c % 3]];
+        QVERIFY((data.positions[data.corners[c]] - expected).length() < 1e-5f);
+    }
+    run = runCli({"check", out});
+    QCOMPARE(run.status, 0);
+}
+
 void TestCli::check_data()
 {
     QTest::addColumn<QString>("file");
@@ -242,8 +274,8 @@ void TestCli::usage_data()
     QTest::newRow("info with two files")
         << QStringList {"info", "a.stl", "b.stl"} << 2 << "expected 1 argument, got 2";
     QTest::newRow("info help") << QStringList {"info", "--help"} << 0 << "argilium-cli info";
-    QTest::newRow("convert to OBJ")
-        << QStringList {"convert", "a.stl", "b.obj"} << 2 << "must end in .stl";
+    QTest::newRow("convert to PLY")
+        << QStringList {"convert", "a.stl", "b.ply"} << 2 << "must end in .stl or .obj";
     QTest::newRow("unknown option")
         << QStringList {"check", "--frobnicate", "a.stl"} << 2 << "frobnicate";
 }
