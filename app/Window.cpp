@@ -1,5 +1,6 @@
 #include "Window.h"
 
+#include "HelpDialog.h"
 #include "Widget3D.h"
 #include "io/Files.h"
 
@@ -155,8 +156,12 @@ void Window::createSculptDock()
     auto *optionsLayout = new QVBoxLayout;
     auto *culling = new QCheckBox(QStringLiteral("culling"));
     auto *symmetry = new QCheckBox(QStringLiteral("symmetry"));
+    // The pen tip alone sculpts (otherwise the tip needs the barrel button).
+    auto *penSculpts = new QCheckBox(QStringLiteral("pen sculpts"));
+    penSculpts->setObjectName(QStringLiteral("penSculpts"));
     optionsLayout->addWidget(culling);
     optionsLayout->addWidget(symmetry);
+    optionsLayout->addWidget(penSculpts);
     optionsBox->setLayout(optionsLayout);
 
     fillDock(sculptDock, {toolsBox, topologyBox, optionsBox});
@@ -168,6 +173,7 @@ void Window::createSculptDock()
     connect(detailSlider, &QSlider::valueChanged, view, &Widget3D::setTopoDetail);
     connect(culling, &QCheckBox::clicked, view, &Widget3D::setSculptCulling);
     connect(symmetry, &QCheckBox::clicked, view, &Widget3D::setSymmetry);
+    connect(penSculpts, &QCheckBox::toggled, view, &Widget3D::setPenSculpts);
     connect(staticButton, &QRadioButton::toggled, detailLabel, &QLabel::setDisabled);
     connect(staticButton, &QRadioButton::toggled, detailSlider, &QSlider::setDisabled);
     connect(sweep, &QRadioButton::toggled, symmetry, &QCheckBox::setDisabled);
@@ -232,6 +238,8 @@ void Window::createMenus()
     QMenu *displayMenu = menuBar()->addMenu(QStringLiteral("&Display"));
     displayMenu->addAction(sculptDock->toggleViewAction());
     displayMenu->addAction(meshDock->toggleViewAction());
+
+    HelpDialog::addHelpMenu(this);
 
     connect(exitAction, &QAction::triggered, QCoreApplication::instance(), &QCoreApplication::quit);
     connect(saveAction, &QAction::triggered, view, &Widget3D::saveFile);
