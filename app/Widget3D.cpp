@@ -1,8 +1,6 @@
 #include "Widget3D.h"
 
-#include "LoadProgress.h"
-#include "SaveFormat.h"
-#include "StartHint.h"
+#include "Prompts.h"
 #include "Window.h"
 #include "geometry/Geometry.h"
 #include "io/Files.h"
@@ -19,7 +17,6 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QScopedValueRollback>
 #include <QScreen>
 #include <QStatusBar>
 #include <QWheelEvent>
@@ -34,7 +31,6 @@ Widget3D::Widget3D(Window *parent)
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     startTimer(16);
-    new StartHint(this);
 }
 
 Widget3D::~Widget3D()
@@ -153,9 +149,7 @@ void Widget3D::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() == motionTimerId)
         camera.moveStep();
-    // While a file loads, the status bar repaints but the mesh has not changed: no redraw.
-    if (!loading)
-        update();
+    update();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -163,34 +157,21 @@ void Widget3D::timerEvent(QTimerEvent *event)
 
 void Widget3D::mousePressEvent(QMouseEvent *event)
 {
-    // During a pen stroke, mouse events are those the system makes from the pen: dropped.
-    if (strokeOwner == StrokeOwner::Pen)
-        return;
-    penTail = false;
     const QPointF position = event->position();
     lastSculptPos = position;
     if (event->buttons() == Qt::LeftButton) {
         camera.startRotation(position);
     } else if (event->buttons() == Qt::RightButton && mesh) {
         Stroke::press(*mesh, picking, sculptor);
-        strokeOwner = StrokeOwner::Mouse;
     }
 }
 
-void Widget3D::mouseReleaseEvent(QMouseEvent *event)
+void Widget3D::mouseReleaseEvent(QMouseEvent *)
 {
-    // The pen's stroke ends with the pen; a mouse release made from the pen, before or after
-    // the pen's own, changes nothing.
-    if (strokeOwner == StrokeOwner::Pen)
-        return;
-    if (penTail) {
-        penTail = false;
-        return;
-    }
-    if (strokeOwner == StrokeOwner::Mouse && !(event->buttons() & Qt::RightButton))
-        strokeOwner = StrokeOwner::None;
-    if (mesh)
+    if (mesh) {
         Stroke::release(*mesh);
+        emit meshEdited();
+    }
 }
 
 void Widget3D::wheelEvent(QWheelEvent *event)
@@ -201,11 +182,15 @@ void Widget3D::wheelEvent(QWheelEvent *event)
         camera.zoom(float(delta.y() / 10000.0));
 }
 
-void Widget3D::pickAt(const QPointF &position, QVector3D &nearPoint, QVector3D &farPoint)
+void Widget3D::mouseMoveEvent(QMouseEvent *event)
 {
+    const QPointF position = event->position();
     const double w = width();
     const double h = height();
+    QVector3D nearPoint;
+    QVector3D farPoint;
     Geometry::mouseRay(position, camera.screenTransform(), w, h, nearPoint, farPoint);
+
     if (mesh) {
         const QMatrix4x4 inverse = mesh->getInverseTransformation();
         nearPoint = inverse.map(nearPoint);
@@ -213,18 +198,6 @@ void Widget3D::pickAt(const QPointF &position, QVector3D &nearPoint, QVector3D &
         picking.intersectionRayMesh(
             mesh.get(), nearPoint, farPoint, position, camera.screenTransform(), w, h);
     }
-}
-
-void Widget3D::mouseMoveEvent(QMouseEvent *event)
-{
-    // Moves made from the pen while it sculpts, or after it lifted with a button still down,
-    // belong to the pen's stroke.
-    if (strokeOwner == StrokeOwner::Pen || (penTail && event->buttons() != Qt::NoButton))
-        return;
-    const QPointF position = event->position();
-    QVector3D nearPoint;
-    QVector3D farPoint;
-    pickAt(position, nearPoint, farPoint);
 
     const Qt::MouseButtons buttons = event->buttons();
     if (buttons == Qt::LeftButton) {
@@ -232,8 +205,7 @@ void Widget3D::mouseMoveEvent(QMouseEvent *event)
     } else if (buttons == Qt::MiddleButton) {
         camera.pan(
             (position.x() - lastMousePos.x()) / 3000.0, (position.y() - lastMousePos.y()) / 3000.0);
-    } else if (buttons == Qt::RightButton && strokeOwner == StrokeOwner::Mouse) {
-        // Only a stroke that a press opened sculpts: its changes go into its own history state.
+    } else if (buttons == Qt::RightButton) {
         brushStep(position, nearPoint, farPoint);
     }
     lastMousePos = position;
@@ -241,7 +213,7 @@ void Widget3D::mouseMoveEvent(QMouseEvent *event)
 }
 
 void Widget3D::brushStep(
-    const QPointF &position, const QVector3D &nearPoint, const QVector3D &farPoint, float pressure)
+    const QPointF &position, const QVector3D &nearPoint, const QVector3D &farPoint)
 {
     if (!mesh || (!picking.getMesh() && !sculptor.isSweep()))
         return;
@@ -260,18 +232,15 @@ void Widget3D::brushStep(
             mesh.get(), sculptor.getSweepCenter(), position, camera.screenTransform(), w, h);
     }
 
-    // The pen's pressure scales this step's intensity; the mouse counts as full pressure.
-    const float intensity = sculptor.getIntensity();
-    sculptor.setIntensity(intensity * pressure);
     if (glReady)
         makeCurrent();
     Stroke::sculptDab(*mesh, picking, sculptor, nearPoint, farPoint, symmetry);
     if (glReady)
         doneCurrent();
-    sculptor.setIntensity(intensity);
 
     updateMeshStatus();
     lastSculptPos = position;
+    emit meshEdited();
 }
 
 void Widget3D::keyPressEvent(QKeyEvent *event)
@@ -404,8 +373,7 @@ void Widget3D::setMeshShader(int mode)
 
 void Widget3D::loadFile()
 {
-    const QString name = QFileDialog::getOpenFileName(
-        this, tr("load file"), QStringLiteral("/home"), QStringLiteral("Files(*.stl *.obj *.3ds)"));
+    const QString name = Prompts::askOpenFileName(this);
     if (name.isNull())
         return;
     openFile(name);
@@ -413,12 +381,6 @@ void Widget3D::loadFile()
 
 bool Widget3D::openFile(const QString &path)
 {
-    // The load paints as it goes; an open asked for meanwhile (a drop) waits for no one.
-    if (loading) {
-        showError(
-            tr("Open"), QStringLiteral("Cannot open %1: another file is still loading").arg(path));
-        return false;
-    }
     // The new mesh's records start with stamp 1, so the counters restart from 1; a failed load
     // puts them back, since the mesh that stays was stamped with their former values.
     const int historyCounter = Mesh::historyCounter;
@@ -431,13 +393,8 @@ bool Widget3D::openFile(const QString &path)
     Triangle::visitCounter = 1;
 
     QString error;
-    std::unique_ptr<Mesh> loaded;
-    {
-        // Step messages and the parsing's progress in the status bar, painted as the load goes.
-        LoadProgress progress(window ? window->statusBar() : nullptr);
-        QScopedValueRollback<bool> busy(loading, true);
-        loaded = Files::load(path, progress.messages(), &error, nullptr, progress.progress());
-    }
+    std::unique_ptr<Mesh> loaded = Files::load(
+        path, [this](const QString &text) { showMessage(text); }, &error);
     if (!loaded) {
         Mesh::historyCounter = historyCounter;
         Vertex::visitCounter = vertexVisit;
@@ -450,8 +407,6 @@ bool Widget3D::openFile(const QString &path)
     releaseMesh();
     mesh = std::move(loaded);
     lastErrorText.clear();
-    if (auto *hint = findChild<StartHint *>())
-        hint->hide();
     // The picking named the old mesh; nothing under the cursor until the next move.
     picking.setMesh(nullptr);
     picking.setRadiusWorldSquared(0.0f);
@@ -460,10 +415,6 @@ bool Widget3D::openFile(const QString &path)
     const Aabb &box = mesh->getOctree()->aabbLoose;
     camera.setMotionScale((box.max - box.min).length());
     camera.zoom(-0.4f);
-    // The screen transform follows the new pose at once, so that a pick before the next paint
-    // does not use the old camera.
-    camera.computeProjection();
-    camera.computeView();
     if (window) {
         if (QPushButton *button = window->getColorButton())
             button->setPalette(QPalette(mesh->getColor()));
@@ -473,16 +424,13 @@ bool Widget3D::openFile(const QString &path)
         }
     }
     updateMeshStatus();
+    emit meshOpened(path);
     return true;
 }
 
 void Widget3D::saveFile()
 {
-    QString selected;
-    const QString name =
-        SaveFormat::pathFor(QFileDialog::getSaveFileName(this, tr("save file"),
-                                QStringLiteral("/home"), SaveFormat::filters(), &selected),
-            selected);
+    const QString name = Prompts::askSaveFileName(this);
     if (name.isNull() || !mesh)
         return;
     saveMesh(name);
@@ -493,12 +441,13 @@ bool Widget3D::saveMesh(const QString &path)
     if (!mesh)
         return false;
     QString error;
-    if (!Files::save(
+    if (!Files::saveSTL(
             *mesh, path, [this](const QString &text) { showMessage(text); }, &error)) {
         showError(tr("Save"), QStringLiteral("Cannot save %1: %2").arg(path, error));
         return false;
     }
     lastErrorText.clear();
+    emit meshSaved(path);
     return true;
 }
 
@@ -512,6 +461,7 @@ void Widget3D::undo()
     if (glReady)
         doneCurrent();
     updateMeshStatus();
+    emit meshEdited();
 }
 
 void Widget3D::redo()
@@ -524,4 +474,5 @@ void Widget3D::redo()
     if (glReady)
         doneCurrent();
     updateMeshStatus();
+    emit meshEdited();
 }

@@ -1,12 +1,14 @@
 #include "Window.h"
 
-#include "HelpDialog.h"
+#include "Autosave.h"
+#include "Document.h"
 #include "Widget3D.h"
 #include "io/Files.h"
 
 #include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDockWidget>
 #include <QDragEnterEvent>
@@ -62,6 +64,11 @@ Window::Window()
     setWindowTitle(tr("Argilium"));
     view = new Widget3D(this);
     setCentralWidget(view);
+    document = new Document(view, this);
+    autosave = new Autosave(view, document);
+    connect(view, &Widget3D::meshOpened, document, &Document::opened);
+    connect(view, &Widget3D::meshSaved, document, &Document::saved);
+    connect(view, &Widget3D::meshEdited, document, &Document::edited);
     createSculptDock();
     createMeshDock();
     createMenus();
@@ -106,8 +113,20 @@ void Window::dropEvent(QDropEvent *event)
     const QString path = droppedMeshFile(event->mimeData());
     if (path.isEmpty())
         return;
+    if (!document->maybeSave())
+        return;
     event->acceptProposedAction();
     view->openFile(path);
+}
+
+void Window::closeEvent(QCloseEvent *event)
+{
+    if (!document->maybeSave()) {
+        event->ignore();
+        return;
+    }
+    autosave->discard();
+    event->accept();
 }
 
 void Window::createSculptDock()
@@ -156,12 +175,8 @@ void Window::createSculptDock()
     auto *optionsLayout = new QVBoxLayout;
     auto *culling = new QCheckBox(QStringLiteral("culling"));
     auto *symmetry = new QCheckBox(QStringLiteral("symmetry"));
-    // The pen tip alone sculpts (otherwise the tip needs the barrel button).
-    auto *penSculpts = new QCheckBox(QStringLiteral("pen sculpts"));
-    penSculpts->setObjectName(QStringLiteral("penSculpts"));
     optionsLayout->addWidget(culling);
     optionsLayout->addWidget(symmetry);
-    optionsLayout->addWidget(penSculpts);
     optionsBox->setLayout(optionsLayout);
 
     fillDock(sculptDock, {toolsBox, topologyBox, optionsBox});
@@ -173,7 +188,6 @@ void Window::createSculptDock()
     connect(detailSlider, &QSlider::valueChanged, view, &Widget3D::setTopoDetail);
     connect(culling, &QCheckBox::clicked, view, &Widget3D::setSculptCulling);
     connect(symmetry, &QCheckBox::clicked, view, &Widget3D::setSymmetry);
-    connect(penSculpts, &QCheckBox::toggled, view, &Widget3D::setPenSculpts);
     connect(staticButton, &QRadioButton::toggled, detailLabel, &QLabel::setDisabled);
     connect(staticButton, &QRadioButton::toggled, detailSlider, &QSlider::setDisabled);
     connect(sweep, &QRadioButton::toggled, symmetry, &QCheckBox::setDisabled);
@@ -239,11 +253,13 @@ void Window::createMenus()
     displayMenu->addAction(sculptDock->toggleViewAction());
     displayMenu->addAction(meshDock->toggleViewAction());
 
-    HelpDialog::addHelpMenu(this);
-
-    connect(exitAction, &QAction::triggered, QCoreApplication::instance(), &QCoreApplication::quit);
+    // Exit closes the window, which asks about unsaved changes; the last window closed quits.
+    connect(exitAction, &QAction::triggered, this, &Window::close);
     connect(saveAction, &QAction::triggered, view, &Widget3D::saveFile);
-    connect(openAction, &QAction::triggered, view, &Widget3D::loadFile);
+    connect(openAction, &QAction::triggered, view, [this] {
+        if (document->maybeSave())
+            view->loadFile();
+    });
     connect(undoAction, &QAction::triggered, view, &Widget3D::undo);
     connect(redoAction, &QAction::triggered, view, &Widget3D::redo);
 }

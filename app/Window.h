@@ -2,7 +2,10 @@
 
 #include <QMainWindow>
 
+class Autosave;
+class Document;
 class QButtonGroup;
+class QCloseEvent;
 class QDragEnterEvent;
 class QDropEvent;
 class QDockWidget;
@@ -24,6 +27,8 @@ public:
     QPushButton *getColorButton() const { return colorButton; }
     QButtonGroup *getShaderGroup() const { return shaderGroup; }
     Widget3D *getView() const { return view; }
+    Document *getDocument() const { return document; }
+    Autosave *getAutosave() const { return autosave; }
     // The mesh file named by a drag's data, or an empty string when it names none we can read.
     static QString droppedMeshFile(const QMimeData *data);
 
@@ -34,6 +39,8 @@ protected:
     // A mesh file dropped anywhere on the window is opened like "&Open" does.
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
+    // Asks to save unsaved changes first; a clean exit removes the recovery copy.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void createSculptDock();
@@ -45,4 +52,6 @@ private:
     QDockWidget *meshDock = nullptr;
     QButtonGroup *shaderGroup = nullptr;
     QPushButton *colorButton = nullptr;
+    Document *document = nullptr;
+    Autosave *autosave = nullptr;
 };

@@ -1,12 +1,15 @@
 #include "Window.h"
 
+#include "Autosave.h"
 #include "Widget3D.h"
+#include "WidgetMap.h"
 #include "render/SurfaceFormat.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 
 int main(int argc, char *argv[])
 {
@@ -38,8 +41,18 @@ int main(int argc, char *argv[])
         window.setGeometry(screen->availableGeometry());
         window.showMaximized();
     }
+    // For scripts that drive the program with synthetic input: where the controls are, once the
+    // window has its final layout.
+    const QString widgetMap = qEnvironmentVariable("ARGILIUM_WIDGET_MAP");
+    if (!widgetMap.isEmpty())
+        QTimer::singleShot(
+            1000, &window, [&window, widgetMap] { writeWidgetMap(&window, widgetMap); });
+    // Work that a crash left behind comes first; the file named on the command line is then
+    // not opened, so that the recovered work is not replaced at once.
+    const bool recovered =
+        Autosave::offerRecovery(window.getView(), window.getDocument(), window.getAutosave());
     const QStringList files = parser.positionalArguments();
-    if (!files.isEmpty())
+    if (!files.isEmpty() && !recovered)
         window.getView()->openFile(files.first());
     return app.exec();
 }

@@ -1,5 +1,6 @@
 #include "Mesh.h"
 
+#include "HistoryMemory.h"
 #include "geometry/Geometry.h"
 
 #include <algorithm>
@@ -440,19 +441,26 @@ void Mesh::newState()
         if (currentState_ == undoStates_.begin()) {
             // The oldest state is the current one and every later state has been undone: all
             // of them go, and the history keeps only the new state.
+            baseVersion_ = getContentVersion();
             undoStates_.clear();
             currentState_ = undoStates_.end();
         } else {
-            undoStates_.pop_front();
+            dropOldestState();
         }
     }
     firstStateUndone_ = false;
     redoStates_.clear();
-    if (currentState_ != undoStates_.end())
+    if (currentState_ != undoStates_.end()) {
         undoStates_.erase(std::next(currentState_), undoStates_.end());
+        // The closing state will not grow any more.
+        HistoryMemory::shrink(*currentState_);
+        HistoryMemory::update(*currentState_);
+    }
+    enforceHistoryBudget();
 
     State &state = undoStates_.emplace_back();
     currentState_ = std::prev(undoStates_.end());
+    state.serial = ++stateSerial_;
     state.triangleCount = getNbTriangles();
     state.vertexCount = getNbVertices();
     if (octree_)
@@ -478,6 +486,54 @@ void Mesh::pushState(const std::vector<int> &triangles, const std::vector<int> &
             continue;
         v.historyStamp = counter;
         state.savedVertices.push_back(v);
+    }
+    enforceHistoryBudget();
+}
+
+void Mesh::setHistoryBudget(std::size_t bytes)
+{
+    historyBudget_ = bytes;
+    enforceHistoryBudget();
+}
+
+std::size_t Mesh::getHistoryBytes()
+{
+    std::size_t total = 0;
+    for (State &s : undoStates_)
+        total += HistoryMemory::update(s);
+    for (State &s : redoStates_)
+        total += HistoryMemory::update(s);
+    return total;
+}
+
+void Mesh::enforceHistoryBudget()
+{
+    std::size_t total = getHistoryBytes();
+    while (total > historyBudget_ && !undoStates_.empty() && !firstStateUndone_
+        && undoStates_.begin() != currentState_) {
+        total -= undoStates_.front().bytes;
+        dropOldestState();
+    }
+}
+
+void Mesh::dropOldestState()
+{
+    const State &oldest = undoStates_.front();
+    // A state that saved nothing changed nothing: the content before it stays the base.
+    if (!oldest.savedTriangles.empty() || !oldest.savedVertices.empty())
+        baseVersion_ = oldest.serial;
+    undoStates_.pop_front();
+}
+
+std::uint64_t Mesh::getContentVersion() const
+{
+    if (firstStateUndone_ || currentState_ == undoStates_.end())
+        return baseVersion_;
+    for (auto it = std::list<State>::const_iterator(currentState_);; --it) {
+        if (!it->savedTriangles.empty() || !it->savedVertices.empty())
+            return it->serial;
+        if (it == undoStates_.begin())
+            return baseVersion_;
     }
 }
 

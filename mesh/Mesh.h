@@ -12,6 +12,8 @@
 #include <QString>
 #include <QVector3D>
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <list>
 #include <memory>
@@ -99,6 +101,18 @@ public:
     bool isFirstStateUndone() const { return firstStateUndone_; }
     // At most this many states are kept before the oldest is discarded.
     static constexpr int maxUndoStates = 11;
+    // Memory budget of the history, counting the saved records with their lists. Opening a
+    // state, and saving records into the open one, drops the oldest states while the states
+    // hold more than the budget; the open (current) state itself is never dropped.
+    static constexpr std::size_t defaultHistoryBudget = std::size_t(1) << 30;
+    void setHistoryBudget(std::size_t bytes);
+    std::size_t getHistoryBudget() const { return historyBudget_; }
+    // Bytes held by the undo and redo states.
+    std::size_t getHistoryBytes();
+    // Names the content the history has brought the mesh to: undoing or redoing back to a
+    // content gives its number again, a stroke that saved records gives a new one, and a stroke
+    // that changed nothing keeps the number. 0 is the content the mesh was loaded with.
+    std::uint64_t getContentVersion() const;
 
     // --- Octree maintenance ---
     // Splits crowded and merges emptied leaves among those recorded by sphere queries.
@@ -117,6 +131,10 @@ private:
     void computeVertexNormals();
     void buildRoot(const Aabb &box);
     void clearOctree();
+    // Drops the oldest states, never the current one, while the history is over its budget.
+    void enforceHistoryBudget();
+    // Discards the oldest undo state, which must be applied (at or before the current state).
+    void dropOldestState();
 
     // Destruction order matters: the octree and history go before the arrays.
     std::vector<Vertex> vertices_;
@@ -134,6 +152,9 @@ private:
     std::list<State> redoStates_;
     std::list<State>::iterator currentState_;
     bool firstStateUndone_ = false;
+    std::size_t historyBudget_ = defaultHistoryBudget;
+    std::uint64_t stateSerial_ = 0; // last serial given to a state
+    std::uint64_t baseVersion_ = 0; // content before the oldest state kept
     State scratchState_;
     std::unique_ptr<Octree> octree_;
 };
