@@ -1,5 +1,7 @@
 #include "Widget3D.h"
 
+#include "LoadProgress.h"
+#include "StartHint.h"
 #include "Prompts.h"
 #include "Window.h"
 #include "geometry/Geometry.h"
@@ -17,6 +19,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QStatusBar>
 #include <QWheelEvent>
@@ -31,6 +34,7 @@ Widget3D::Widget3D(Window *parent)
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     startTimer(16);
+    new StartHint(this);
 }
 
 Widget3D::~Widget3D()
@@ -149,7 +153,9 @@ void Widget3D::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() == motionTimerId)
         camera.moveStep();
-    update();
+    // While a file loads, the status bar repaints but the mesh has not changed: no redraw.
+    if (!loading)
+        update();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -157,17 +163,32 @@ void Widget3D::timerEvent(QTimerEvent *event)
 
 void Widget3D::mousePressEvent(QMouseEvent *event)
 {
+    // During a pen stroke, mouse events are those the system makes from the pen: dropped.
+    if (strokeOwner == StrokeOwner::Pen)
+        return;
+    penTail = false;
     const QPointF position = event->position();
     lastSculptPos = position;
     if (event->buttons() == Qt::LeftButton) {
         camera.startRotation(position);
     } else if (event->buttons() == Qt::RightButton && mesh) {
         Stroke::press(*mesh, picking, sculptor);
+        strokeOwner = StrokeOwner::Mouse;
     }
 }
 
-void Widget3D::mouseReleaseEvent(QMouseEvent *)
+void Widget3D::mouseReleaseEvent(QMouseEvent *event)
 {
+    // The pen's stroke ends with the pen; a mouse release made from the pen, before or after
+    // the pen's own, changes nothing.
+    if (strokeOwner == StrokeOwner::Pen)
+        return;
+    if (penTail) {
+        penTail = false;
+        return;
+    }
+    if (strokeOwner == StrokeOwner::Mouse && !(event->buttons() & Qt::RightButton))
+        strokeOwner = StrokeOwner::None;
     if (mesh) {
         Stroke::release(*mesh);
         emit meshEdited();
@@ -182,15 +203,11 @@ void Widget3D::wheelEvent(QWheelEvent *event)
         camera.zoom(float(delta.y() / 10000.0));
 }
 
-void Widget3D::mouseMoveEvent(QMouseEvent *event)
+void Widget3D::pickAt(const QPointF &position, QVector3D &nearPoint, QVector3D &farPoint)
 {
-    const QPointF position = event->position();
     const double w = width();
     const double h = height();
-    QVector3D nearPoint;
-    QVector3D farPoint;
     Geometry::mouseRay(position, camera.screenTransform(), w, h, nearPoint, farPoint);
-
     if (mesh) {
         const QMatrix4x4 inverse = mesh->getInverseTransformation();
         nearPoint = inverse.map(nearPoint);
@@ -198,6 +215,18 @@ void Widget3D::mouseMoveEvent(QMouseEvent *event)
         picking.intersectionRayMesh(
             mesh.get(), nearPoint, farPoint, position, camera.screenTransform(), w, h);
     }
+}
+
+void Widget3D::mouseMoveEvent(QMouseEvent *event)
+{
+    // Moves made from the pen while it sculpts, or after it lifted with a button still down,
+    // belong to the pen's stroke.
+    if (strokeOwner == StrokeOwner::Pen || (penTail && event->buttons() != Qt::NoButton))
+        return;
+    const QPointF position = event->position();
+    QVector3D nearPoint;
+    QVector3D farPoint;
+    pickAt(position, nearPoint, farPoint);
 
     const Qt::MouseButtons buttons = event->buttons();
     if (buttons == Qt::LeftButton) {
@@ -205,7 +234,8 @@ void Widget3D::mouseMoveEvent(QMouseEvent *event)
     } else if (buttons == Qt::MiddleButton) {
         camera.pan(
             (position.x() - lastMousePos.x()) / 3000.0, (position.y() - lastMousePos.y()) / 3000.0);
-    } else if (buttons == Qt::RightButton) {
+    } else if (buttons == Qt::RightButton && strokeOwner == StrokeOwner::Mouse) {
+        // Only a stroke that a press opened sculpts: its changes go into its own history state.
         brushStep(position, nearPoint, farPoint);
     }
     lastMousePos = position;
@@ -213,7 +243,7 @@ void Widget3D::mouseMoveEvent(QMouseEvent *event)
 }
 
 void Widget3D::brushStep(
-    const QPointF &position, const QVector3D &nearPoint, const QVector3D &farPoint)
+    const QPointF &position, const QVector3D &nearPoint, const QVector3D &farPoint, float pressure)
 {
     if (!mesh || (!picking.getMesh() && !sculptor.isSweep()))
         return;
@@ -232,11 +262,15 @@ void Widget3D::brushStep(
             mesh.get(), sculptor.getSweepCenter(), position, camera.screenTransform(), w, h);
     }
 
+    // The pen's pressure scales this step's intensity; the mouse counts as full pressure.
+    const float intensity = sculptor.getIntensity();
+    sculptor.setIntensity(intensity * pressure);
     if (glReady)
         makeCurrent();
     Stroke::sculptDab(*mesh, picking, sculptor, nearPoint, farPoint, symmetry);
     if (glReady)
         doneCurrent();
+    sculptor.setIntensity(intensity);
 
     updateMeshStatus();
     lastSculptPos = position;
@@ -381,6 +415,12 @@ void Widget3D::loadFile()
 
 bool Widget3D::openFile(const QString &path)
 {
+    // The load paints as it goes; an open asked for meanwhile (a drop) waits for no one.
+    if (loading) {
+        showError(
+            tr("Open"), QStringLiteral("Cannot open %1: another file is still loading").arg(path));
+        return false;
+    }
     // The new mesh's records start with stamp 1, so the counters restart from 1; a failed load
     // puts them back, since the mesh that stays was stamped with their former values.
     const int historyCounter = Mesh::historyCounter;
@@ -393,8 +433,13 @@ bool Widget3D::openFile(const QString &path)
     Triangle::visitCounter = 1;
 
     QString error;
-    std::unique_ptr<Mesh> loaded = Files::load(
-        path, [this](const QString &text) { showMessage(text); }, &error);
+    std::unique_ptr<Mesh> loaded;
+    {
+        // Step messages and the parsing's progress in the status bar, painted as the load goes.
+        LoadProgress progress(window ? window->statusBar() : nullptr);
+        QScopedValueRollback<bool> busy(loading, true);
+        loaded = Files::load(path, progress.messages(), &error, nullptr, progress.progress());
+    }
     if (!loaded) {
         Mesh::historyCounter = historyCounter;
         Vertex::visitCounter = vertexVisit;
@@ -407,6 +452,8 @@ bool Widget3D::openFile(const QString &path)
     releaseMesh();
     mesh = std::move(loaded);
     lastErrorText.clear();
+    if (auto *hint = findChild<StartHint *>())
+        hint->hide();
     // The picking named the old mesh; nothing under the cursor until the next move.
     picking.setMesh(nullptr);
     picking.setRadiusWorldSquared(0.0f);
@@ -415,6 +462,10 @@ bool Widget3D::openFile(const QString &path)
     const Aabb &box = mesh->getOctree()->aabbLoose;
     camera.setMotionScale((box.max - box.min).length());
     camera.zoom(-0.4f);
+    // The screen transform follows the new pose at once, so that a pick before the next paint
+    // does not use the old camera.
+    camera.computeProjection();
+    camera.computeView();
     if (window) {
         if (QPushButton *button = window->getColorButton())
             button->setPalette(QPalette(mesh->getColor()));
@@ -441,7 +492,7 @@ bool Widget3D::saveMesh(const QString &path)
     if (!mesh)
         return false;
     QString error;
-    if (!Files::saveSTL(
+    if (!Files::save(
             *mesh, path, [this](const QString &text) { showMessage(text); }, &error)) {
         showError(tr("Save"), QStringLiteral("Cannot save %1: %2").arg(path, error));
         return false;

@@ -13,6 +13,7 @@
 #include <memory>
 
 class QKeyEvent;
+class QTabletEvent;
 class Window;
 
 // The OpenGL view at the centre of the main window. It owns the current mesh and the camera,
@@ -48,6 +49,9 @@ public:
     Picking &getPicking() { return picking; }
     Sculptor &getSculptor() { return sculptor; }
     bool getSymmetry() const { return symmetry; }
+    bool getPenSculpts() const { return penSculpts; }
+    // True while openFile reads a file (the window repaints meanwhile).
+    bool isLoading() const { return loading; }
     int motionTimer() const { return motionTimerId; }
     // Reason given by the last failed open or save (empty after a success).
     const QString &lastError() const { return lastErrorText; }
@@ -74,6 +78,8 @@ public slots:
     void saveFile();
     void undo();
     void redo();
+    // The pen tip alone sculpts (otherwise it needs the barrel button).
+    void setPenSculpts(bool on) { penSculpts = on; }
 
 protected:
     void timerEvent(QTimerEvent *event) override;
@@ -81,6 +87,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
+    // A graphics tablet's pen: see Widget3DPen.cpp.
+    void tabletEvent(QTabletEvent *event) override;
     void initializeGL() override;
     void resizeGL(int width, int height) override;
     void paintGL() override;
@@ -88,7 +96,16 @@ protected:
 private:
     void showMessage(const QString &text);
     void showError(const QString &title, const QString &text);
-    void brushStep(const QPointF &position, const QVector3D &nearPoint, const QVector3D &farPoint);
+    // The ray under a cursor position (mesh coordinates when a mesh is loaded), and the pick
+    // along it.
+    void pickAt(const QPointF &position, QVector3D &nearPoint, QVector3D &farPoint);
+    // One brush application if the cursor moved far enough since the last one, with the
+    // intensity scaled by `pressure` (0 to 1).
+    void brushStep(const QPointF &position, const QVector3D &nearPoint, const QVector3D &farPoint,
+        float pressure = 1.0f);
+    void penPress(const QPointF &position);
+    void penMove(const QPointF &position, float pressure);
+    void penRelease();
     // Drops the mesh with the GL context current, so that its buffers are freed with it.
     void releaseMesh();
 
@@ -104,5 +121,12 @@ private:
     int frameCount = 0;
     bool symmetry = false;
     bool glReady = false;
+    // Who drives the open stroke. A pen stroke owns the mouse events the system makes from the
+    // pen, before and after its own events; penTail drops the late ones after it ended.
+    enum class StrokeOwner { None, Mouse, Pen };
+    StrokeOwner strokeOwner = StrokeOwner::None;
+    bool penTail = false;
+    bool penSculpts = false;
+    bool loading = false;
     QString lastErrorText;
 };

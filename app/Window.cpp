@@ -2,6 +2,7 @@
 
 #include "Autosave.h"
 #include "Document.h"
+#include "HelpDialog.h"
 #include "Widget3D.h"
 #include "io/Files.h"
 
@@ -175,8 +176,12 @@ void Window::createSculptDock()
     auto *optionsLayout = new QVBoxLayout;
     auto *culling = new QCheckBox(QStringLiteral("culling"));
     auto *symmetry = new QCheckBox(QStringLiteral("symmetry"));
+    // The pen tip alone sculpts (otherwise the tip needs the barrel button).
+    auto *penSculpts = new QCheckBox(QStringLiteral("pen sculpts"));
+    penSculpts->setObjectName(QStringLiteral("penSculpts"));
     optionsLayout->addWidget(culling);
     optionsLayout->addWidget(symmetry);
+    optionsLayout->addWidget(penSculpts);
     optionsBox->setLayout(optionsLayout);
 
     fillDock(sculptDock, {toolsBox, topologyBox, optionsBox});
@@ -188,6 +193,7 @@ void Window::createSculptDock()
     connect(detailSlider, &QSlider::valueChanged, view, &Widget3D::setTopoDetail);
     connect(culling, &QCheckBox::clicked, view, &Widget3D::setSculptCulling);
     connect(symmetry, &QCheckBox::clicked, view, &Widget3D::setSymmetry);
+    connect(penSculpts, &QCheckBox::toggled, view, &Widget3D::setPenSculpts);
     connect(staticButton, &QRadioButton::toggled, detailLabel, &QLabel::setDisabled);
     connect(staticButton, &QRadioButton::toggled, detailSlider, &QSlider::setDisabled);
     connect(sweep, &QRadioButton::toggled, symmetry, &QCheckBox::setDisabled);
@@ -252,6 +258,8 @@ void Window::createMenus()
     QMenu *displayMenu = menuBar()->addMenu(QStringLiteral("&Display"));
     displayMenu->addAction(sculptDock->toggleViewAction());
     displayMenu->addAction(meshDock->toggleViewAction());
+
+    HelpDialog::addHelpMenu(this);
 
     // Exit closes the window, which asks about unsaved changes; the last window closed quits.
     connect(exitAction, &QAction::triggered, this, &Window::close);
