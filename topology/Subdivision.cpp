@@ -300,7 +300,8 @@ void Topology::subdivide(std::vector<int> &list, float d2Max)
     const QVector3D c0 = center;
     const float r2 = radiusSquared;
     const int nbW = static_cast<int>(middles.size());
-#pragma omp parallel for schedule(static)
+    // A team for a handful of stamps costs more than it saves.
+#pragma omp parallel for schedule(static) if (nbW > 4096)
     for (int i = 0; i < nbW; ++i) {
         Vertex &v = vertices[middles[i]];
         v.brushStamp = (v.position - c0).lengthSquared() < r2 ? stamp : stamp - 1;
