@@ -206,6 +206,8 @@ void TestWindow::menus_data()
                              << QStringList {"       Sculting       ",
                                     "            Mesh            "}
                              << QStringList {"", ""};
+    QTest::newRow("help") << "&Help" << QStringList {"&Controls", "&About"}
+                          << QStringList {"F1", ""};
 }
 
 void TestWindow::menus()
@@ -220,7 +222,7 @@ void TestWindow::menus()
         if (a->text() == menu)
             found = a->menu();
     }
-    QCOMPARE(titles, (QStringList {"&File", "&Edit", "&Display"}));
+    QCOMPARE(titles, (QStringList {"&File", "&Edit", "&Display", "&Help"}));
     QVERIFY(found);
     QStringList texts;
     QStringList keys;
