@@ -1,11 +1,9 @@
-// Seeded random strokes with the dynamic topology, through the same stroke
-// steps as the view, with the mesh checked after every dab and the history
-// checked stroke by stroke at the end.
+// Seeded random strokes with the dynamic topology, through the same stroke steps as the view,
+// with the mesh checked after every dab and the history checked stroke by stroke at the end.
 //
-// The CI run keeps to a few hundred dabs. A soak runs sessions with consecutive
-// seeds for as long as asked:  ARGILIUM_SOAK_MINUTES=30 [ARGILIUM_SOAK_SEED=1]
-// tst_topology_stress soak (scripts/soak does this); a failure prints its seed,
-// and minutes 0 replays the one seed.
+// The CI run keeps to a few hundred dabs. A soak runs sessions with consecutive seeds for as long
+// as asked:  ARGILIUM_SOAK_MINUTES=30 [ARGILIUM_SOAK_SEED=1] tst_topology_stress soak
+// (scripts/soak does this); a failure prints its seed, and minutes 0 replays the one seed.
 
 #include "TestMeshes.h"
 #include "geometry/Geometry.h"
@@ -32,14 +30,15 @@
 #include <thread>
 #include <unordered_map>
 
-class TestTopologyStress : public QObject {
-  Q_OBJECT
+class TestTopologyStress : public QObject
+{
+    Q_OBJECT
 
 private slots:
-  void initTestCase();
-  void randomStrokes_data();
-  void randomStrokes();
-  void soak();
+    void initTestCase();
+    void randomStrokes_data();
+    void randomStrokes();
+    void soak();
 };
 
 namespace {
@@ -47,512 +46,495 @@ namespace {
 enum class Kind { Icosphere, Grid, Torus, ThinCylinder };
 constexpr int kindCount = 4;
 
-const char *kindName(Kind kind) {
-  switch (kind) {
-  case Kind::Icosphere:
-    return "icosphere";
-  case Kind::Grid:
-    return "grid";
-  case Kind::Torus:
-    return "torus";
-  default:
-    return "thin cylinder";
-  }
+const char *kindName(Kind kind)
+{
+    switch (kind) {
+    case Kind::Icosphere:
+        return "icosphere";
+    case Kind::Grid:
+        return "grid";
+    case Kind::Torus:
+        return "torus";
+    default:
+        return "thin cylinder";
+    }
 }
 
 // Closed torus of major radius 3 and minor radius 1.
-std::unique_ptr<Mesh> makeTorus(int around, int tube) {
-  std::vector<QVector3D> positions;
-  std::vector<std::array<int, 3>> triangles;
-  const float pi = std::numbers::pi_v<float>;
-  for (int i = 0; i < around; ++i) {
-    const float u = 2.0f * pi * i / around;
-    for (int j = 0; j < tube; ++j) {
-      const float v = 2.0f * pi * j / tube;
-      const float r = 3.0f + std::cos(v);
-      positions.emplace_back(r * std::cos(u), r * std::sin(u), std::sin(v));
+std::unique_ptr<Mesh> makeTorus(int around, int tube)
+{
+    std::vector<QVector3D> positions;
+    std::vector<std::array<int, 3>> triangles;
+    const float pi = std::numbers::pi_v<float>;
+    for (int i = 0; i < around; ++i) {
+        const float u = 2.0f * pi * i / around;
+        for (int j = 0; j < tube; ++j) {
+            const float v = 2.0f * pi * j / tube;
+            const float r = 3.0f + std::cos(v);
+            positions.emplace_back(r * std::cos(u), r * std::sin(u), std::sin(v));
+        }
     }
-  }
-  for (int i = 0; i < around; ++i) {
-    for (int j = 0; j < tube; ++j) {
-      const int a = i * tube + j;
-      const int b = ((i + 1) % around) * tube + j;
-      const int c = ((i + 1) % around) * tube + (j + 1) % tube;
-      const int d = i * tube + (j + 1) % tube;
-      triangles.push_back({a, b, c});
-      triangles.push_back({a, c, d});
+    for (int i = 0; i < around; ++i) {
+        for (int j = 0; j < tube; ++j) {
+            const int a = i * tube + j;
+            const int b = ((i + 1) % around) * tube + j;
+            const int c = ((i + 1) % around) * tube + (j + 1) % tube;
+            const int d = i * tube + (j + 1) % tube;
+            triangles.push_back({a, b, c});
+            triangles.push_back({a, c, d});
+        }
     }
-  }
-  return TestMeshes::meshFromArrays(positions, triangles);
+    return TestMeshes::meshFromArrays(positions, triangles);
 }
 
-// Closed hexagonal prism thirty times longer than wide, with two rings only:
-// its sides are long thin triangles, its caps fans around a centre vertex.
-std::unique_ptr<Mesh> makeThinCylinder() {
-  const int sides = 6;
-  std::vector<QVector3D> positions;
-  std::vector<std::array<int, 3>> triangles;
-  const float pi = std::numbers::pi_v<float>;
-  for (int end = 0; end < 2; ++end) {
+// Closed hexagonal prism thirty times longer than wide, with two rings only: its sides are
+// long thin triangles, its caps fans around a centre vertex.
+std::unique_ptr<Mesh> makeThinCylinder()
+{
+    const int sides = 6;
+    std::vector<QVector3D> positions;
+    std::vector<std::array<int, 3>> triangles;
+    const float pi = std::numbers::pi_v<float>;
+    for (int end = 0; end < 2; ++end) {
+        for (int i = 0; i < sides; ++i) {
+            const float a = 2.0f * pi * i / sides;
+            positions.emplace_back(end ? 30.0f : 0.0f, std::cos(a), std::sin(a));
+        }
+    }
+    positions.emplace_back(0.0f, 0.0f, 0.0f);
+    positions.emplace_back(30.0f, 0.0f, 0.0f);
+    const int c0 = 2 * sides;
+    const int c1 = c0 + 1;
     for (int i = 0; i < sides; ++i) {
-      const float a = 2.0f * pi * i / sides;
-      positions.emplace_back(end ? 30.0f : 0.0f, std::cos(a), std::sin(a));
+        const int j = (i + 1) % sides;
+        triangles.push_back({i, j, sides + j});
+        triangles.push_back({i, sides + j, sides + i});
+        triangles.push_back({c0, j, i});
+        triangles.push_back({c1, sides + i, sides + j});
     }
-  }
-  positions.emplace_back(0.0f, 0.0f, 0.0f);
-  positions.emplace_back(30.0f, 0.0f, 0.0f);
-  const int c0 = 2 * sides;
-  const int c1 = c0 + 1;
-  for (int i = 0; i < sides; ++i) {
-    const int j = (i + 1) % sides;
-    triangles.push_back({i, j, sides + j});
-    triangles.push_back({i, sides + j, sides + i});
-    triangles.push_back({c0, j, i});
-    triangles.push_back({c1, sides + i, sides + j});
-  }
-  return TestMeshes::meshFromArrays(positions, triangles);
+    return TestMeshes::meshFromArrays(positions, triangles);
 }
 
-std::unique_ptr<Mesh> makeMesh(Kind kind) {
-  switch (kind) {
-  case Kind::Icosphere:
-    return TestMeshes::makeIcosphere(2);
-  case Kind::Grid:
-    return TestMeshes::makeGrid(12);
-  case Kind::Torus:
-    return makeTorus(24, 10);
-  default:
-    return makeThinCylinder();
-  }
+std::unique_ptr<Mesh> makeMesh(Kind kind)
+{
+    switch (kind) {
+    case Kind::Icosphere:
+        return TestMeshes::makeIcosphere(2);
+    case Kind::Grid:
+        return TestMeshes::makeGrid(12);
+    case Kind::Torus:
+        return makeTorus(24, 10);
+    default:
+        return makeThinCylinder();
+    }
 }
 
-struct Random {
-  explicit Random(unsigned seed) : engine(seed) {}
-  float uniform(float a, float b) {
-    return std::uniform_real_distribution<float>(a, b)(engine);
-  }
-  int integer(int a, int b) {
-    return std::uniform_int_distribution<int>(a, b)(engine);
-  }
-  bool chance(float p) { return uniform(0.0f, 1.0f) < p; }
-  std::mt19937 engine;
+struct Random
+{
+    explicit Random(unsigned seed)
+        : engine(seed)
+    { }
+    float uniform(float a, float b) { return std::uniform_real_distribution<float>(a, b)(engine); }
+    int integer(int a, int b) { return std::uniform_int_distribution<int>(a, b)(engine); }
+    bool chance(float p) { return uniform(0.0f, 1.0f) < p; }
+    std::mt19937 engine;
 };
 
-std::uint64_t edgeKey(int a, int b) {
-  const auto lo = static_cast<std::uint32_t>(std::min(a, b));
-  const auto hi = static_cast<std::uint32_t>(std::max(a, b));
-  return (std::uint64_t(lo) << 32) | hi;
+std::uint64_t edgeKey(int a, int b)
+{
+    const auto lo = static_cast<std::uint32_t>(std::min(a, b));
+    const auto hi = static_cast<std::uint32_t>(std::max(a, b));
+    return (std::uint64_t(lo) << 32) | hi;
 }
 
 // The shape checks of one dab; an empty string when the mesh is sound.
-QString checkShape(const Mesh &mesh, bool closed) {
-  QString problem = checkMesh(mesh);
-  if (!problem.isEmpty())
-    return problem;
-  const auto &vertices = mesh.getVertices();
-  for (int i = 0; i < mesh.getNbVertices(); ++i) {
-    const QVector3D &p = vertices[i].position;
-    if (!std::isfinite(p.x()) || !std::isfinite(p.y()) || !std::isfinite(p.z()))
-      return QStringLiteral("vertex %1 has a position that is not finite")
-          .arg(i);
-    if (vertices[i].triangleIndices.empty())
-      return QStringLiteral("vertex %1 has no triangle").arg(i);
-  }
-  std::unordered_map<std::uint64_t, int> edges;
-  edges.reserve(mesh.getNbTriangles() * 2);
-  for (const Triangle &t : mesh.getTriangles()) {
-    if (t.vertex1 == t.vertex2 || t.vertex2 == t.vertex3 ||
-        t.vertex1 == t.vertex3)
-      return QStringLiteral("triangle %1 names a vertex twice").arg(t.id);
-    ++edges[edgeKey(t.vertex1, t.vertex2)];
-    ++edges[edgeKey(t.vertex2, t.vertex3)];
-    ++edges[edgeKey(t.vertex3, t.vertex1)];
-  }
-  std::unordered_map<int, int> borderEdgesAt;
-  int borderEdges = 0;
-  for (const auto &[key, count] : edges) {
-    const int a = int(key >> 32);
-    const int b = int(key & 0xffffffffu);
-    if (closed && count != 2)
-      return QStringLiteral("edge %1-%2 of a closed mesh has %3 triangles")
-          .arg(a)
-          .arg(b)
-          .arg(count);
-    if (count > 2)
-      return QStringLiteral("edge %1-%2 has %3 triangles")
-          .arg(a)
-          .arg(b)
-          .arg(count);
-    if (count == 1) {
-      ++borderEdges;
-      ++borderEdgesAt[a];
-      ++borderEdgesAt[b];
+QString checkShape(const Mesh &mesh, bool closed)
+{
+    QString problem = checkMesh(mesh);
+    if (!problem.isEmpty())
+        return problem;
+    const auto &vertices = mesh.getVertices();
+    for (int i = 0; i < mesh.getNbVertices(); ++i) {
+        const QVector3D &p = vertices[i].position;
+        if (!std::isfinite(p.x()) || !std::isfinite(p.y()) || !std::isfinite(p.z()))
+            return QStringLiteral("vertex %1 has a position that is not finite").arg(i);
+        if (vertices[i].triangleIndices.empty())
+            return QStringLiteral("vertex %1 has no triangle").arg(i);
     }
-  }
-  if (!closed && mesh.getNbTriangles() > 0) {
-    if (borderEdges == 0)
-      return QStringLiteral("the open mesh has no border left");
-    // The border stays a set of simple curves: no vertex pinches two of its
-    // stretches.
-    for (const auto &[v, count] : borderEdgesAt) {
-      if (count != 2)
-        return QStringLiteral("border vertex %1 has %2 border edges")
-            .arg(v)
-            .arg(count);
+    std::unordered_map<std::uint64_t, int> edges;
+    edges.reserve(mesh.getNbTriangles() * 2);
+    for (const Triangle &t : mesh.getTriangles()) {
+        if (t.vertex1 == t.vertex2 || t.vertex2 == t.vertex3 || t.vertex1 == t.vertex3)
+            return QStringLiteral("triangle %1 names a vertex twice").arg(t.id);
+        ++edges[edgeKey(t.vertex1, t.vertex2)];
+        ++edges[edgeKey(t.vertex2, t.vertex3)];
+        ++edges[edgeKey(t.vertex3, t.vertex1)];
     }
-  }
-  return {};
+    std::unordered_map<int, int> borderEdgesAt;
+    int borderEdges = 0;
+    for (const auto &[key, count] : edges) {
+        const int a = int(key >> 32);
+        const int b = int(key & 0xffffffffu);
+        if (closed && count != 2)
+            return QStringLiteral("edge %1-%2 of a closed mesh has %3 triangles")
+                .arg(a)
+                .arg(b)
+                .arg(count);
+        if (count > 2)
+            return QStringLiteral("edge %1-%2 has %3 triangles").arg(a).arg(b).arg(count);
+        if (count == 1) {
+            ++borderEdges;
+            ++borderEdgesAt[a];
+            ++borderEdgesAt[b];
+        }
+    }
+    if (!closed && mesh.getNbTriangles() > 0) {
+        if (borderEdges == 0)
+            return QStringLiteral("the open mesh has no border left");
+        // The border stays a set of simple curves: no vertex pinches two of its stretches.
+        for (const auto &[v, count] : borderEdgesAt) {
+            if (count != 2)
+                return QStringLiteral("border vertex %1 has %2 border edges").arg(v).arg(count);
+        }
+    }
+    return {};
 }
 
 // Positions bit for bit, triangles and lists exactly, normals within 1e-6.
-QString compareMeshes(const TestMeshes::MeshSnapshot &expected,
-                      const Mesh &mesh) {
-  const auto &vertices = mesh.getVertices();
-  const auto &triangles = mesh.getTriangles();
-  if (expected.vertices.size() != vertices.size() ||
-      expected.triangles.size() != triangles.size())
-    return QStringLiteral("counts %1 vertices, %2 triangles; expected %3, %4")
-        .arg(vertices.size())
-        .arg(triangles.size())
-        .arg(expected.vertices.size())
-        .arg(expected.triangles.size());
-  for (std::size_t i = 0; i < vertices.size(); ++i) {
-    const Vertex &e = expected.vertices[i];
-    const Vertex &a = vertices[i];
-    if (e.position.x() != a.position.x() || e.position.y() != a.position.y() ||
-        e.position.z() != a.position.z())
-      return QStringLiteral("vertex %1: position differs").arg(i);
-    if ((e.normal - a.normal).length() > 1e-6f)
-      return QStringLiteral("vertex %1: normal differs by %2")
-          .arg(i)
-          .arg((e.normal - a.normal).length());
-    if (e.triangleIndices != a.triangleIndices)
-      return QStringLiteral("vertex %1: triangle list differs").arg(i);
-    if (e.ringIndices != a.ringIndices)
-      return QStringLiteral("vertex %1: ring differs").arg(i);
-  }
-  for (std::size_t i = 0; i < triangles.size(); ++i) {
-    const Triangle &e = expected.triangles[i];
-    const Triangle &a = triangles[i];
-    if (e.vertex1 != a.vertex1 || e.vertex2 != a.vertex2 ||
-        e.vertex3 != a.vertex3)
-      return QStringLiteral("triangle %1: corners differ").arg(i);
-    if ((e.normal - a.normal).length() > 1e-6f)
-      return QStringLiteral("triangle %1: normal differs").arg(i);
-  }
-  return {};
+QString compareMeshes(const TestMeshes::MeshSnapshot &expected, const Mesh &mesh)
+{
+    const auto &vertices = mesh.getVertices();
+    const auto &triangles = mesh.getTriangles();
+    if (expected.vertices.size() != vertices.size()
+        || expected.triangles.size() != triangles.size())
+        return QStringLiteral("counts %1 vertices, %2 triangles; expected %3, %4")
+            .arg(vertices.size())
+            .arg(triangles.size())
+            .arg(expected.vertices.size())
+            .arg(expected.triangles.size());
+    for (std::size_t i = 0; i < vertices.size(); ++i) {
+        const Vertex &e = expected.vertices[i];
+        const Vertex &a = vertices[i];
+        if (e.position.x() != a.position.x() || e.position.y() != a.position.y()
+            || e.position.z() != a.position.z())
+            return QStringLiteral("vertex %1: position differs").arg(i);
+        if ((e.normal - a.normal).length() > 1e-6f)
+            return QStringLiteral("vertex %1: normal differs by %2")
+                .arg(i)
+                .arg((e.normal - a.normal).length());
+        if (e.triangleIndices != a.triangleIndices)
+            return QStringLiteral("vertex %1: triangle list differs").arg(i);
+        if (e.ringIndices != a.ringIndices)
+            return QStringLiteral("vertex %1: ring differs").arg(i);
+    }
+    for (std::size_t i = 0; i < triangles.size(); ++i) {
+        const Triangle &e = expected.triangles[i];
+        const Triangle &a = triangles[i];
+        if (e.vertex1 != a.vertex1 || e.vertex2 != a.vertex2 || e.vertex3 != a.vertex3)
+            return QStringLiteral("triangle %1: corners differ").arg(i);
+        if ((e.normal - a.normal).length() > 1e-6f)
+            return QStringLiteral("triangle %1: normal differs").arg(i);
+    }
+    return {};
 }
 
-struct SessionResult {
-  QString failure;
-  int dabs = 0;
-  int strokes = 0;
-  int triangles = 0;
-  int largest = 0;
+struct SessionResult
+{
+    QString failure;
+    int dabs = 0;
+    int strokes = 0;
+    int triangles = 0;
+    int largest = 0;
 };
 
-// A hang shows as a dab that never ends: the watchdog prints the seed and stops
-// the process.
-class Watchdog {
+// A hang shows as a dab that never ends: the watchdog prints the seed and stops the process.
+class Watchdog
+{
 public:
-  explicit Watchdog(int limitSeconds)
-      : limit_(limitSeconds), thread_([this] { run(); }) {}
-  ~Watchdog() {
+    explicit Watchdog(int limitSeconds)
+        : limit_(limitSeconds)
+        , thread_([this] { run(); })
+    { }
+    ~Watchdog()
     {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
     }
-    wake_.notify_all();
-    thread_.join();
-  }
-  void arm(unsigned seed, int dab) {
-    seed_ = seed;
-    dab_ = dab;
-    started_ = std::chrono::steady_clock::now().time_since_epoch().count();
-  }
+    void arm(unsigned seed, int dab)
+    {
+        seed_ = seed;
+        dab_ = dab;
+        started_ = std::chrono::steady_clock::now().time_since_epoch().count();
+    }
 
 private:
-  void run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!stop_) {
-      wake_.wait_for(lock, std::chrono::seconds(1));
-      const auto now =
-          std::chrono::steady_clock::now().time_since_epoch().count();
-      const auto elapsed =
-          std::chrono::steady_clock::duration(now - started_.load());
-      if (started_.load() != 0 && elapsed > std::chrono::seconds(limit_)) {
-        std::fprintf(stderr,
-                     "SOAK FAILURE seed %u: dab %d ran for more than %d s\n",
-                     seed_.load(), dab_.load(), limit_);
-        std::fflush(stderr);
-        std::abort();
-      }
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stop_) {
+            wake_.wait_for(lock, std::chrono::seconds(1));
+            const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+            const auto elapsed = std::chrono::steady_clock::duration(now - started_.load());
+            if (started_.load() != 0 && elapsed > std::chrono::seconds(limit_)) {
+                std::fprintf(stderr, "SOAK FAILURE seed %u: dab %d ran for more than %d s\n",
+                    seed_.load(), dab_.load(), limit_);
+                std::fflush(stderr);
+                std::abort();
+            }
+        }
     }
-  }
 
-  const int limit_;
-  std::atomic<unsigned> seed_{0};
-  std::atomic<int> dab_{0};
-  std::atomic<std::chrono::steady_clock::rep> started_{0};
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool stop_ = false;
-  std::thread thread_;
+    const int limit_;
+    std::atomic<unsigned> seed_ {0};
+    std::atomic<int> dab_ {0};
+    std::atomic<std::chrono::steady_clock::rep> started_ {0};
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::thread thread_;
 };
 
-// Random strokes on a fresh mesh of the given kind until `dabBudget` dabs have
-// been made; then the last strokes (11 at most) are undone one by one and
-// redone.
-SessionResult runSession(Kind kind, unsigned seed, int dabBudget,
-                         Watchdog *watchdog) {
-  SessionResult result;
-  Random random(seed);
-  auto mesh = makeMesh(kind);
-  const bool closed = kind != Kind::Grid;
-  const float diagonal = 500.0f;
-  // Meshes that grew past this are coarsened by the next stroke, so that a
-  // session stays fast.
-  const int growthLimit = 30000;
+// Random strokes on a fresh mesh of the given kind until `dabBudget` dabs have been made; then
+// the last strokes (11 at most) are undone one by one and redone.
+SessionResult runSession(Kind kind, unsigned seed, int dabBudget, Watchdog *watchdog)
+{
+    SessionResult result;
+    Random random(seed);
+    auto mesh = makeMesh(kind);
+    const bool closed = kind != Kind::Grid;
+    const float diagonal = 500.0f;
+    // Meshes that grew past this are coarsened by the next stroke, so that a session stays fast.
+    const int growthLimit = 30000;
 
-  struct Copies {
-    TestMeshes::MeshSnapshot before;
-    TestMeshes::MeshSnapshot after;
-  };
-  std::deque<Copies> history;
-  // ARGILIUM_SOAK_TRACE=1 prints each stroke's settings (to study a failing
-  // seed).
-  const bool trace = qEnvironmentVariableIsSet("ARGILIUM_SOAK_TRACE");
-  auto fail = [&](const QString &what) {
-    result.failure = QStringLiteral("seed %1, %2 mesh, stroke %3, dab %4: %5")
-                         .arg(seed)
-                         .arg(QLatin1String(kindName(kind)))
-                         .arg(result.strokes)
-                         .arg(result.dabs)
-                         .arg(what);
-    return result;
-  };
+    struct Copies
+    {
+        TestMeshes::MeshSnapshot before;
+        TestMeshes::MeshSnapshot after;
+    };
+    std::deque<Copies> history;
+    // ARGILIUM_SOAK_TRACE=1 prints each stroke's settings (to study a failing seed).
+    const bool trace = qEnvironmentVariableIsSet("ARGILIUM_SOAK_TRACE");
+    auto fail = [&](const QString &what) {
+        result.failure = QStringLiteral("seed %1, %2 mesh, stroke %3, dab %4: %5")
+                             .arg(seed)
+                             .arg(QLatin1String(kindName(kind)))
+                             .arg(result.strokes)
+                             .arg(result.dabs)
+                             .arg(what);
+        return result;
+    };
 
-  while (result.dabs < dabBudget) {
-    if (mesh->getNbTriangles() == 0)
-      return fail(QStringLiteral("the mesh lost all its triangles"));
-    Sculptor sculptor;
-    sculptor.setTool(random.integer(0, 4));
-    const int modes[3] = {DECIMATION, SUBDIVISION, UNIFORMISATION};
-    sculptor.setTopoMode(modes[random.integer(0, 2)]);
-    sculptor.setIntensity(random.uniform(0.0f, 1.0f));
-    sculptor.setDetail(random.uniform(0.0f, 1.0f));
-    sculptor.setCulling(random.chance(0.2f));
-    const bool symmetry = random.chance(0.3f);
-    // World radii that the radius slider gives at the usual zooms: 0.2% to 30%
-    // of the diagonal, spread evenly on a log scale.
-    float radius =
-        diagonal * std::exp(random.uniform(std::log(0.002f), std::log(0.3f)));
-    if (mesh->getNbTriangles() > growthLimit) {
-      sculptor.setTopoMode(DECIMATION);
-      sculptor.setDetail(0.0f);
-      radius = diagonal * 0.25f;
-    }
-    const float radiusSquared = radius * radius;
-    const int dabCount = random.integer(2, 12);
-    if (trace)
-      std::printf("stroke %d: tool %d, mode %d, intensity %.3f, detail %.3f, "
-                  "culling %d, "
-                  "symmetry %d, radius %.4g, %d dabs, %d triangles\n",
-                  result.strokes, sculptor.getTool(), sculptor.getTopoMode(),
-                  sculptor.getIntensity(), sculptor.getDetail(),
-                  int(sculptor.getCulling()), int(symmetry), radius, dabCount,
-                  mesh->getNbTriangles());
-
-    // A random point of a random triangle, reached along its normal from
-    // outside.
-    const Triangle &start =
-        mesh->getTriangle(random.integer(0, mesh->getNbTriangles() - 1));
-    float u = random.uniform(0.0f, 1.0f);
-    float v = random.uniform(0.0f, 1.0f);
-    if (u + v > 1.0f) {
-      u = 1.0f - u;
-      v = 1.0f - v;
-    }
-    const auto &records = mesh->getVertices();
-    QVector3D point = records[start.vertex1].position * (1.0f - u - v) +
-                      records[start.vertex2].position * u +
-                      records[start.vertex3].position * v;
-    QVector3D normal =
-        start.normal.isNull() ? QVector3D(0, 0, 1) : start.normal;
-    const float angle = random.uniform(0.0f, 2.0f * std::numbers::pi_v<float>);
-
-    history.push_back({TestMeshes::snapshot(*mesh), {}});
-    if (history.size() > std::size_t(Mesh::maxUndoStates))
-      history.pop_front();
-
-    Picking picking;
-    QVector3D nearPoint = point + normal * diagonal;
-    QVector3D farPoint = point - normal * diagonal;
-    picking.intersectRay(mesh.get(), nearPoint, farPoint);
-    Stroke::press(*mesh, picking, sculptor);
-    QVector3D lastNear = nearPoint;
-    for (int d = 0; d < dabCount && result.dabs < dabBudget; ++d) {
-      nearPoint = point + normal * diagonal;
-      farPoint = point - normal * diagonal;
-      const bool hit = picking.intersectRay(mesh.get(), nearPoint, farPoint);
-      if (hit)
-        picking.setRadiusWorldSquared(radiusSquared);
-      if (watchdog)
-        watchdog->arm(seed, result.dabs);
-      if (hit || sculptor.isSweep()) {
-        if (sculptor.isSweep()) {
-          sculptor.setSweepCenter(Geometry::projectOnLine(
-              sculptor.getSweepCenter(), nearPoint, farPoint));
-          sculptor.setSweepDir((nearPoint - lastNear).normalized());
-          picking.setMesh(mesh.get());
-          picking.setIntersectionPoint(sculptor.getSweepCenter());
-          picking.setRadiusWorldSquared(radiusSquared);
+    while (result.dabs < dabBudget) {
+        if (mesh->getNbTriangles() == 0)
+            return fail(QStringLiteral("the mesh lost all its triangles"));
+        Sculptor sculptor;
+        sculptor.setTool(random.integer(0, 4));
+        const int modes[3] = {DECIMATION, SUBDIVISION, UNIFORMISATION};
+        sculptor.setTopoMode(modes[random.integer(0, 2)]);
+        sculptor.setIntensity(random.uniform(0.0f, 1.0f));
+        sculptor.setDetail(random.uniform(0.0f, 1.0f));
+        sculptor.setCulling(random.chance(0.2f));
+        const bool symmetry = random.chance(0.3f);
+        // World radii that the radius slider gives at the usual zooms: 0.2% to 30% of the
+        // diagonal, spread evenly on a log scale.
+        float radius = diagonal * std::exp(random.uniform(std::log(0.002f), std::log(0.3f)));
+        if (mesh->getNbTriangles() > growthLimit) {
+            sculptor.setTopoMode(DECIMATION);
+            sculptor.setDetail(0.0f);
+            radius = diagonal * 0.25f;
         }
-        Stroke::sculptDab(*mesh, picking, sculptor, nearPoint, farPoint,
-                          symmetry);
-        lastNear = nearPoint;
-      }
-      ++result.dabs;
-      const QString problem = checkShape(*mesh, closed);
-      if (!problem.isEmpty())
-        return fail(problem);
-      result.largest = std::max(result.largest, mesh->getNbTriangles());
+        const float radiusSquared = radius * radius;
+        const int dabCount = random.integer(2, 12);
+        if (trace)
+            std::printf("stroke %d: tool %d, mode %d, intensity %.3f, detail %.3f, culling %d, "
+                        "symmetry %d, radius %.4g, %d dabs, %d triangles\n",
+                result.strokes, sculptor.getTool(), sculptor.getTopoMode(), sculptor.getIntensity(),
+                sculptor.getDetail(), int(sculptor.getCulling()), int(symmetry), radius, dabCount,
+                mesh->getNbTriangles());
 
-      // Next dab: along the surface in a slowly turning direction.
-      if (hit) {
-        point = picking.getIntersectionPoint();
-        const int t = picking.getPickedTriangle();
-        if (t >= 0 && t < mesh->getNbTriangles() &&
-            !mesh->getTriangle(t).normal.isNull())
-          normal = mesh->getTriangle(t).normal;
-      }
-      QVector3D side =
-          QVector3D::crossProduct(normal, QVector3D(0.3f, 0.5f, 0.8f));
-      if (side.isNull())
-        side = QVector3D::crossProduct(normal, QVector3D(1, 0, 0));
-      side.normalize();
-      const QVector3D other = QVector3D::crossProduct(normal, side);
-      const float a = angle + random.uniform(-0.5f, 0.5f);
-      point += (side * std::cos(a) + other * std::sin(a)) * radius *
-               random.uniform(0.1f, 0.6f);
+        // A random point of a random triangle, reached along its normal from outside.
+        const Triangle &start = mesh->getTriangle(random.integer(0, mesh->getNbTriangles() - 1));
+        float u = random.uniform(0.0f, 1.0f);
+        float v = random.uniform(0.0f, 1.0f);
+        if (u + v > 1.0f) {
+            u = 1.0f - u;
+            v = 1.0f - v;
+        }
+        const auto &records = mesh->getVertices();
+        QVector3D point = records[start.vertex1].position * (1.0f - u - v)
+            + records[start.vertex2].position * u + records[start.vertex3].position * v;
+        QVector3D normal = start.normal.isNull() ? QVector3D(0, 0, 1) : start.normal;
+        const float angle = random.uniform(0.0f, 2.0f * std::numbers::pi_v<float>);
+
+        history.push_back({TestMeshes::snapshot(*mesh), {}});
+        if (history.size() > std::size_t(Mesh::maxUndoStates))
+            history.pop_front();
+
+        Picking picking;
+        QVector3D nearPoint = point + normal * diagonal;
+        QVector3D farPoint = point - normal * diagonal;
+        picking.intersectRay(mesh.get(), nearPoint, farPoint);
+        Stroke::press(*mesh, picking, sculptor);
+        QVector3D lastNear = nearPoint;
+        for (int d = 0; d < dabCount && result.dabs < dabBudget; ++d) {
+            nearPoint = point + normal * diagonal;
+            farPoint = point - normal * diagonal;
+            const bool hit = picking.intersectRay(mesh.get(), nearPoint, farPoint);
+            if (hit)
+                picking.setRadiusWorldSquared(radiusSquared);
+            if (watchdog)
+                watchdog->arm(seed, result.dabs);
+            if (hit || sculptor.isSweep()) {
+                if (sculptor.isSweep()) {
+                    sculptor.setSweepCenter(
+                        Geometry::projectOnLine(sculptor.getSweepCenter(), nearPoint, farPoint));
+                    sculptor.setSweepDir((nearPoint - lastNear).normalized());
+                    picking.setMesh(mesh.get());
+                    picking.setIntersectionPoint(sculptor.getSweepCenter());
+                    picking.setRadiusWorldSquared(radiusSquared);
+                }
+                Stroke::sculptDab(*mesh, picking, sculptor, nearPoint, farPoint, symmetry);
+                lastNear = nearPoint;
+            }
+            ++result.dabs;
+            const QString problem = checkShape(*mesh, closed);
+            if (!problem.isEmpty())
+                return fail(problem);
+            result.largest = std::max(result.largest, mesh->getNbTriangles());
+
+            // Next dab: along the surface in a slowly turning direction.
+            if (hit) {
+                point = picking.getIntersectionPoint();
+                const int t = picking.getPickedTriangle();
+                if (t >= 0 && t < mesh->getNbTriangles() && !mesh->getTriangle(t).normal.isNull())
+                    normal = mesh->getTriangle(t).normal;
+            }
+            QVector3D side = QVector3D::crossProduct(normal, QVector3D(0.3f, 0.5f, 0.8f));
+            if (side.isNull())
+                side = QVector3D::crossProduct(normal, QVector3D(1, 0, 0));
+            side.normalize();
+            const QVector3D other = QVector3D::crossProduct(normal, side);
+            const float a = angle + random.uniform(-0.5f, 0.5f);
+            point +=
+                (side * std::cos(a) + other * std::sin(a)) * radius * random.uniform(0.1f, 0.6f);
+        }
+        if (watchdog)
+            watchdog->arm(seed, -1);
+        Stroke::release(*mesh);
+        ++result.strokes;
+        const QString problem = checkShape(*mesh, closed);
+        if (!problem.isEmpty())
+            return fail(problem);
+        history.back().after = TestMeshes::snapshot(*mesh);
     }
-    if (watchdog)
-      watchdog->arm(seed, -1);
-    Stroke::release(*mesh);
-    ++result.strokes;
-    const QString problem = checkShape(*mesh, closed);
-    if (!problem.isEmpty())
-      return fail(problem);
-    history.back().after = TestMeshes::snapshot(*mesh);
-  }
 
-  // Undo stroke by stroke, then redo.
-  const int steps = static_cast<int>(history.size());
-  for (int i = steps - 1; i >= 0; --i) {
-    mesh->undo();
-    QString problem = compareMeshes(history[i].before, *mesh);
-    if (problem.isEmpty())
-      problem = checkMesh(*mesh);
-    if (!problem.isEmpty())
-      return fail(QStringLiteral("undo %1 of %2: %3")
-                      .arg(steps - i)
-                      .arg(steps)
-                      .arg(problem));
-  }
-  for (int i = 0; i < steps; ++i) {
-    mesh->redo();
-    QString problem = compareMeshes(history[i].after, *mesh);
-    if (problem.isEmpty())
-      problem = checkMesh(*mesh);
-    if (!problem.isEmpty())
-      return fail(QStringLiteral("redo %1 of %2: %3")
-                      .arg(i + 1)
-                      .arg(steps)
-                      .arg(problem));
-  }
-  result.triangles = mesh->getNbTriangles();
-  return result;
+    // Undo stroke by stroke, then redo.
+    const int steps = static_cast<int>(history.size());
+    for (int i = steps - 1; i >= 0; --i) {
+        mesh->undo();
+        QString problem = compareMeshes(history[i].before, *mesh);
+        if (problem.isEmpty())
+            problem = checkMesh(*mesh);
+        if (!problem.isEmpty())
+            return fail(QStringLiteral("undo %1 of %2: %3").arg(steps - i).arg(steps).arg(problem));
+    }
+    for (int i = 0; i < steps; ++i) {
+        mesh->redo();
+        QString problem = compareMeshes(history[i].after, *mesh);
+        if (problem.isEmpty())
+            problem = checkMesh(*mesh);
+        if (!problem.isEmpty())
+            return fail(QStringLiteral("redo %1 of %2: %3").arg(i + 1).arg(steps).arg(problem));
+    }
+    result.triangles = mesh->getNbTriangles();
+    return result;
 }
 
 } // namespace
-void TestTopologyStress::initTestCase() {
-  // One thread: the flatten tool's parallel sums are the only thing that
-  // depends on the thread count, and a failing seed must replay exactly.
-  omp_set_num_threads(1);
+void TestTopologyStress::initTestCase()
+{
+    // One thread: the flatten tool's parallel sums are the only thing that depends on the
+    // thread count, and a failing seed must replay exactly.
+    omp_set_num_threads(1);
 }
 
-void TestTopologyStress::randomStrokes_data() {
-  QTest::addColumn<int>("kind");
-  QTest::addColumn<unsigned>("seed");
-  QTest::addColumn<int>("dabs");
-  for (int kind = 0; kind < kindCount; ++kind) {
-    for (unsigned seed : {11u, 12u}) {
-      QTest::newRow(qPrintable(QStringLiteral("%1, seed %2")
-                                   .arg(QLatin1String(kindName(Kind(kind))))
-                                   .arg(seed)))
-          << kind << seed << 50;
+void TestTopologyStress::randomStrokes_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<unsigned>("seed");
+    QTest::addColumn<int>("dabs");
+    for (int kind = 0; kind < kindCount; ++kind) {
+        for (unsigned seed : {11u, 12u}) {
+            QTest::newRow(qPrintable(
+                QStringLiteral("%1, seed %2").arg(QLatin1String(kindName(Kind(kind)))).arg(seed)))
+                << kind << seed << 50;
+        }
     }
-  }
-  // Seeds that the soak once failed, with enough dabs to reach the failure.
-  QTest::newRow("grid, seed 1029: border pinched by removing a border corner")
-      << int(Kind::Grid) << 1029u << 140;
-  QTest::newRow("grid, seed 1017: normal of a folded corner after undo")
-      << int(Kind::Grid) << 1017u << 150;
+    // Seeds that the soak once failed, with enough dabs to reach the failure.
+    QTest::newRow("grid, seed 1029: border pinched by removing a border corner")
+        << int(Kind::Grid) << 1029u << 140;
+    QTest::newRow("grid, seed 1017: normal of a folded corner after undo")
+        << int(Kind::Grid) << 1017u << 150;
 }
 
-void TestTopologyStress::randomStrokes() {
-  QFETCH(int, kind);
-  QFETCH(unsigned, seed);
-  QFETCH(int, dabs);
-  const SessionResult result = runSession(Kind(kind), seed, dabs, nullptr);
-  QVERIFY2(result.failure.isEmpty(), qPrintable(result.failure));
-  QCOMPARE(result.dabs, dabs);
+void TestTopologyStress::randomStrokes()
+{
+    QFETCH(int, kind);
+    QFETCH(unsigned, seed);
+    QFETCH(int, dabs);
+    const SessionResult result = runSession(Kind(kind), seed, dabs, nullptr);
+    QVERIFY2(result.failure.isEmpty(), qPrintable(result.failure));
+    QCOMPARE(result.dabs, dabs);
 }
 
-void TestTopologyStress::soak() {
-  const QByteArray minutesText = qgetenv("ARGILIUM_SOAK_MINUTES");
-  if (minutesText.isEmpty())
-    QSKIP("soak only on demand (ARGILIUM_SOAK_MINUTES)");
-  const double minutes = minutesText.toDouble();
-  const QByteArray seedText = qgetenv("ARGILIUM_SOAK_SEED");
-  unsigned seed = seedText.isEmpty() ? 1u : seedText.toUInt();
-  Watchdog watchdog(120);
-  QElapsedTimer timer;
-  timer.start();
-  long totalDabs = 0;
-  int sessions = 0;
-  do {
-    const Kind kind = Kind(seed % kindCount);
-    const SessionResult result = runSession(kind, seed, 150, &watchdog);
-    if (!result.failure.isEmpty()) {
-      std::printf("SOAK FAILURE %s\n", qPrintable(result.failure));
-      std::fflush(stdout);
-      QFAIL(qPrintable(result.failure));
+void TestTopologyStress::soak()
+{
+    const QByteArray minutesText = qgetenv("ARGILIUM_SOAK_MINUTES");
+    if (minutesText.isEmpty())
+        QSKIP("soak only on demand (ARGILIUM_SOAK_MINUTES)");
+    const double minutes = minutesText.toDouble();
+    const QByteArray seedText = qgetenv("ARGILIUM_SOAK_SEED");
+    unsigned seed = seedText.isEmpty() ? 1u : seedText.toUInt();
+    Watchdog watchdog(120);
+    QElapsedTimer timer;
+    timer.start();
+    long totalDabs = 0;
+    int sessions = 0;
+    do {
+        const Kind kind = Kind(seed % kindCount);
+        const SessionResult result = runSession(kind, seed, 150, &watchdog);
+        if (!result.failure.isEmpty()) {
+            std::printf("SOAK FAILURE %s\n", qPrintable(result.failure));
+            std::fflush(stdout);
+            QFAIL(qPrintable(result.failure));
+        }
+        totalDabs += result.dabs;
+        ++sessions;
+        std::printf("soak: seed %u (%s) ok: %d strokes, %d dabs, largest %d triangles, %d at the "
+                    "end; %.1f min\n",
+            seed, kindName(kind), result.strokes, result.dabs, result.largest, result.triangles,
+            timer.elapsed() / 60000.0);
+        std::fflush(stdout);
+        ++seed;
+    } while (timer.elapsed() < minutes * 60000.0);
+    std::printf("soak: %d sessions, %ld dabs, no failure\n", sessions, totalDabs);
+}
+
+int main(int argc, char **argv)
+{
+    // A soak runs for longer than Qt Test lets one test function run by default.
+    if (qEnvironmentVariableIsSet("ARGILIUM_SOAK_MINUTES")
+        && !qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT")) {
+        const double minutes = qgetenv("ARGILIUM_SOAK_MINUTES").toDouble();
+        qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number(qint64((minutes + 15.0) * 60000.0)));
     }
-    totalDabs += result.dabs;
-    ++sessions;
-    std::printf("soak: seed %u (%s) ok: %d strokes, %d dabs, largest %d "
-                "triangles, %d at the "
-                "end; %.1f min\n",
-                seed, kindName(kind), result.strokes, result.dabs,
-                result.largest, result.triangles, timer.elapsed() / 60000.0);
-    std::fflush(stdout);
-    ++seed;
-  } while (timer.elapsed() < minutes * 60000.0);
-  std::printf("soak: %d sessions, %ld dabs, no failure\n", sessions, totalDabs);
-}
-
-int main(int argc, char **argv) {
-  // A soak runs for longer than Qt Test lets one test function run by default.
-  if (qEnvironmentVariableIsSet("ARGILIUM_SOAK_MINUTES") &&
-      !qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT")) {
-    const double minutes = qgetenv("ARGILIUM_SOAK_MINUTES").toDouble();
-    qputenv("QTEST_FUNCTION_TIMEOUT",
-            QByteArray::number(qint64((minutes + 15.0) * 60000.0)));
-  }
-  QCoreApplication app(argc, argv);
-  TestTopologyStress test;
-  QTEST_SET_MAIN_SOURCE_PATH
-  return QTest::qExec(&test, argc, argv);
+    QCoreApplication app(argc, argv);
+    TestTopologyStress test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
 }
 #include "tst_topology_stress.moc"
