@@ -78,8 +78,8 @@ void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, 
     }
 
     if (topoMode == ADAPTIVE) {
-        // TODO(topology): Topology::adaptive(triangles, d2Fusion) fuses surfaces that came
-        // closer than the fusion threshold; not built yet.
+        // Surfaces that the tool brought closer than the fusion threshold are fused.
+        topology.adaptive(triangles, d2Fusion);
         vertices = mesh->getVerticesFromTriangles(triangles);
     }
 

@@ -11,8 +11,9 @@ class Triangle;
 class Vertex;
 
 // The dynamic topology of one brush step: long edges under the brush are split (subdivision),
-// short ones collapsed or flipped (decimation), and vertices left in shapes the rest of the
-// program cannot handle are repaired. Built by Sculptor::sculpt on its stack for one step.
+// short ones collapsed or flipped (decimation), close surfaces fused (adaptive mode), and
+// vertices left in shapes the rest of the program cannot handle are repaired. Built by
+// Sculptor::sculpt on its stack for one step.
 //
 // Every operation keeps the mesh consistent as it goes: triangle and ring lists, the octree
 // leaves' lists with Triangle::leafIndex, the brush stamps, and the open history state (every
@@ -119,6 +120,42 @@ public:
     // chain as soon as it can. False when a chain cannot be continued (v is on a border).
     bool chainFan(Fan &fan);
 
+    // --- Surface fusion (adaptive mode) ---
+
+    // Fuses the vertices of the step's list that lie inside the brush sphere with close
+    // vertices that are not their neighbours (closer than sqrt(d2Fusion) / 2), then extends the
+    // list with the triangles around the changed area and drops stale indices.
+    void adaptive(std::vector<int> &triangles, float d2Fusion);
+    // Finds close pairs among the listed vertices through a grid and joins them; removes the
+    // joined vertices and dropped triangles, and relaxes the touched vertices inside the brush.
+    void adaptTopology(const std::vector<int> &vertices, float d2Fusion);
+    // Removes vertices a and b (a's ring at least as large as b's) and stitches their
+    // surroundings together: with a tube between the two rings, or, when the rings share
+    // vertices, piece by piece between the shared ones. The join is planned first and checked
+    // against the triangles around it; a join that cannot be made soundly (a or b on a border
+    // or pinched, fans that do not pair, a join that would give an edge more than two triangles
+    // or open a hole) is refused and changes nothing. Returns true when joined.
+    bool vertexJoin(int a, int b);
+    // Number of joins made in this process (read by tests and benchmarks).
+    static inline long joinsMade = 0;
+    // Plans the tube between two closed fans without shared ring vertices (fanA at least as
+    // long as fanB): fanA's triangles take vertices of b's ring, fanB's those of a's ring.
+    void connect1Ring(Fan &fanA, Fan &fanB);
+    // Rotates fanB (cyclic order kept) so that it starts with the record whose first vertex is
+    // nearest to the first vertex of fanA.
+    void alignFans(const Fan &fanA, Fan &fanB);
+    // Plans the join of two closed fans whose rings share the (ascending) vertices `shared`:
+    // triangles between two shared vertices are dropped, the fans are cut into pieces between
+    // shared vertices, facing pieces are connected and the others closed.
+    void connectLinkedFans(Fan &fanA, Fan &fanB, const std::vector<int> &shared);
+    // Rotates each fan to start with its last record whose first vertex is c.
+    void alignFansOnVertex(Fan &fanA, Fan &fanB, int c);
+    // Plans turning a piece into a fan around its own first vertex (its first triangle dropped).
+    void closeFanPiece(const Fan &piece);
+    // Plans the strip between a piece P and a facing piece Q with no more records (the first
+    // and last triangles of Q dropped).
+    void connectPieces(const Fan &p, const Fan &q);
+
     // --- History ---
 
     // Saves a copy of the record into the open state unless it is already saved there.
@@ -149,6 +186,27 @@ public:
 private:
     void markTriangleDeleted(int t);
     void markVertexDeleted(int v);
+
+    // A join is planned as a list of edits, checked, and only then applied.
+    struct JoinEdit
+    {
+        enum Kind { SetApex, AddTriangle, RemoveTriangle, DropTriangle };
+        Kind kind;
+        int first; // triangle (SetApex, DropTriangle) or vertex (AddTriangle, RemoveTriangle)
+        int second; // vertex (SetApex), triangle (AddTriangle, RemoveTriangle)
+    };
+    // The fan of v as buildFan makes it, without turning any triangle, chained; false unless
+    // it is one closed cycle of at least three records over v's whole ring.
+    bool closedFan(int v, Fan &fan);
+    // Whether the planned edits leave the triangles around the join sound.
+    bool joinIsSound(
+        int a, int b, const Fan &fanA, const Fan &fanB, const std::vector<int> &shared) const;
+    void planEdit(JoinEdit::Kind kind, int first, int second);
+
+    std::vector<JoinEdit> joinEdits_;
+    bool joinRefused_ = false;
+    // The vertices relaxed by the last adaptTopology.
+    std::vector<int> relaxedVertices_;
 
     bool hasState_ = false;
     // Scratch buffers, reused to avoid allocations in the loops.
