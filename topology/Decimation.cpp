@@ -261,7 +261,12 @@ void Topology::edgeCollapse(int t1, int t2, std::vector<int> &list)
         return;
     }
 
-    // Three or more common neighbours: a collapse would glue two sheets; flip the edge instead.
+    // Three or more common neighbours: a collapse would glue two sheets; flip the edge instead,
+    // unless o1 and o2 are joined already (as around a thin tube left by a fusion): the flip
+    // would give that edge two more triangles. Such an edge is left alone.
+    const std::vector<int> &ring1 = vertices[o1].ringIndices;
+    if (o1 == o2 || std::find(ring1.begin(), ring1.end(), o2) != ring1.end())
+        return;
     vertices[k].removeTriangle(t2);
     vertices[r].removeTriangle(t1);
     vertices[o1].addTriangle(t2);
