@@ -11,6 +11,7 @@
 #include "mesh/MeshCheck.h"
 #include "sculpt/Sculptor.h"
 #include "sculpt/Stroke.h"
+#include "topology/Topology.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -43,8 +44,10 @@ private slots:
 
 namespace {
 
-enum class Kind { Icosphere, Grid, Torus, ThinCylinder };
+enum class Kind { Icosphere, Grid, Torus, ThinCylinder, Slab, Fold };
+// The kinds of the plain sessions; fusion sessions use all.
 constexpr int kindCount = 4;
+constexpr int fusionKindCount = 6;
 
 const char *kindName(Kind kind)
 {
@@ -55,8 +58,12 @@ const char *kindName(Kind kind)
         return "grid";
     case Kind::Torus:
         return "torus";
-    default:
+    case Kind::ThinCylinder:
         return "thin cylinder";
+    case Kind::Slab:
+        return "slab";
+    default:
+        return "fold";
     }
 }
 
@@ -115,6 +122,90 @@ std::unique_ptr<Mesh> makeThinCylinder()
     return TestMeshes::meshFromArrays(positions, triangles);
 }
 
+// Closed thin slab: a square of 12 x 12 unit quads on top and below, 0.3 apart, joined by a
+// strip of side quads. Deflating or flattening the top pushes it onto the bottom.
+std::unique_ptr<Mesh> makeSlab()
+{
+    const int n = 12;
+    const int side = n + 1;
+    const float half = 0.15f;
+    std::vector<QVector3D> positions;
+    std::vector<std::array<int, 3>> triangles;
+    for (int sheet = 0; sheet < 2; ++sheet) {
+        for (int j = 0; j <= n; ++j) {
+            for (int i = 0; i <= n; ++i)
+                positions.emplace_back(float(i), float(j), sheet ? -half : half);
+        }
+    }
+    const int bottom = side * side;
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            const int a = j * side + i;
+            const int b = a + 1;
+            const int c = a + side;
+            const int d = c + 1;
+            triangles.push_back({a, b, d}); // top, facing up
+            triangles.push_back({a, d, c});
+            triangles.push_back({bottom + a, bottom + d, bottom + b}); // bottom, facing down
+            triangles.push_back({bottom + a, bottom + c, bottom + d});
+        }
+    }
+    // The border, counter-clockwise seen from above.
+    std::vector<int> loop;
+    for (int i = 0; i < n; ++i)
+        loop.push_back(i);
+    for (int j = 0; j < n; ++j)
+        loop.push_back(j * side + n);
+    for (int i = n; i > 0; --i)
+        loop.push_back(n * side + i);
+    for (int j = n; j > 0; --j)
+        loop.push_back(j * side);
+    for (std::size_t k = 0; k < loop.size(); ++k) {
+        const int p = loop[k];
+        const int q = loop[(k + 1) % loop.size()];
+        triangles.push_back({p, bottom + p, bottom + q});
+        triangles.push_back({p, bottom + q, q});
+    }
+    return TestMeshes::meshFromArrays(positions, triangles);
+}
+
+// Open sheet folded into a hairpin: two flat halves of 8 x 8 unit quads 0.3 apart, joined by a
+// half-circle bend. Inflating or deflating inside the fold pushes the halves together.
+std::unique_ptr<Mesh> makeFold()
+{
+    const int length = 8;
+    const int width = 8;
+    const float radius = 0.15f;
+    const float pi = std::numbers::pi_v<float>;
+    std::vector<QVector3D> profile; // (x, 0, z) along the fold
+    for (int k = length; k >= 0; --k)
+        profile.emplace_back(float(k), 0.0f, 0.0f);
+    for (int k = 1; k < 4; ++k) {
+        const float phi = pi * k / 4.0f;
+        profile.emplace_back(-radius * std::sin(phi), 0.0f, radius - radius * std::cos(phi));
+    }
+    for (int k = 0; k <= length; ++k)
+        profile.emplace_back(float(k), 0.0f, 2.0f * radius);
+    const int count = static_cast<int>(profile.size());
+    std::vector<QVector3D> positions;
+    std::vector<std::array<int, 3>> triangles;
+    for (int j = 0; j <= width; ++j) {
+        for (const QVector3D &p : profile)
+            positions.emplace_back(p.x(), float(j), p.z());
+    }
+    for (int j = 0; j < width; ++j) {
+        for (int k = 0; k + 1 < count; ++k) {
+            const int a = j * count + k;
+            const int b = a + 1;
+            const int c = a + count;
+            const int d = c + 1;
+            triangles.push_back({a, b, d});
+            triangles.push_back({a, d, c});
+        }
+    }
+    return TestMeshes::meshFromArrays(positions, triangles);
+}
+
 std::unique_ptr<Mesh> makeMesh(Kind kind)
 {
     switch (kind) {
@@ -124,8 +215,12 @@ std::unique_ptr<Mesh> makeMesh(Kind kind)
         return TestMeshes::makeGrid(12);
     case Kind::Torus:
         return makeTorus(24, 10);
-    default:
+    case Kind::ThinCylinder:
         return makeThinCylinder();
+    case Kind::Slab:
+        return makeSlab();
+    default:
+        return makeFold();
     }
 }
 
@@ -245,6 +340,7 @@ struct SessionResult
     int strokes = 0;
     int triangles = 0;
     int largest = 0;
+    long joins = 0; // vertex pairs fused
 };
 
 // A hang shows as a dab that never ends: the watchdog prints the seed and stops the process.
@@ -299,13 +395,15 @@ private:
 };
 
 // Random strokes on a fresh mesh of the given kind until `dabBudget` dabs have been made; then
-// the last strokes (11 at most) are undone one by one and redone.
-SessionResult runSession(Kind kind, unsigned seed, int dabBudget, Watchdog *watchdog)
+// the last strokes (11 at most) are undone one by one and redone. A fusion session sculpts mostly
+// in the adaptive mode with the tools that push surfaces together.
+SessionResult runSession(Kind kind, unsigned seed, int dabBudget, Watchdog *watchdog, bool fusion)
 {
     SessionResult result;
+    const long joinsBefore = Topology::joinsMade;
     Random random(seed);
     auto mesh = makeMesh(kind);
-    const bool closed = kind != Kind::Grid;
+    const bool closed = kind != Kind::Grid && kind != Kind::Fold;
     const float diagonal = 500.0f;
     // Meshes that grew past this are coarsened by the next stroke, so that a session stays fast.
     const int growthLimit = 30000;
@@ -319,12 +417,13 @@ SessionResult runSession(Kind kind, unsigned seed, int dabBudget, Watchdog *watc
     // ARGILIUM_SOAK_TRACE=1 prints each stroke's settings (to study a failing seed).
     const bool trace = qEnvironmentVariableIsSet("ARGILIUM_SOAK_TRACE");
     auto fail = [&](const QString &what) {
-        result.failure = QStringLiteral("seed %1, %2 mesh, stroke %3, dab %4: %5")
+        result.failure = QStringLiteral("seed %1, %2 mesh%6, stroke %3, dab %4: %5")
                              .arg(seed)
                              .arg(QLatin1String(kindName(kind)))
                              .arg(result.strokes)
                              .arg(result.dabs)
-                             .arg(what);
+                             .arg(what)
+                             .arg(fusion ? QStringLiteral(" (fusion)") : QString());
         return result;
     };
 
@@ -335,6 +434,13 @@ SessionResult runSession(Kind kind, unsigned seed, int dabBudget, Watchdog *watc
         sculptor.setTool(random.integer(0, 4));
         const int modes[3] = {DECIMATION, SUBDIVISION, UNIFORMISATION};
         sculptor.setTopoMode(modes[random.integer(0, 2)]);
+        if (fusion) {
+            const int tools[8] = {
+                INFLATE, DEFLATE, FLATTEN, INFLATE, DEFLATE, FLATTEN, SMOOTH, SWEEP};
+            sculptor.setTool(tools[random.integer(0, 7)]);
+            if (random.chance(0.75f))
+                sculptor.setTopoMode(ADAPTIVE);
+        }
         sculptor.setIntensity(random.uniform(0.0f, 1.0f));
         sculptor.setDetail(random.uniform(0.0f, 1.0f));
         sculptor.setCulling(random.chance(0.2f));
@@ -451,6 +557,7 @@ SessionResult runSession(Kind kind, unsigned seed, int dabBudget, Watchdog *watc
             return fail(QStringLiteral("redo %1 of %2: %3").arg(i + 1).arg(steps).arg(problem));
     }
     result.triangles = mesh->getNbTriangles();
+    result.joins = Topology::joinsMade - joinsBefore;
     return result;
 }
 
@@ -467,18 +574,25 @@ void TestTopologyStress::randomStrokes_data()
     QTest::addColumn<int>("kind");
     QTest::addColumn<unsigned>("seed");
     QTest::addColumn<int>("dabs");
+    QTest::addColumn<bool>("fusion");
     for (int kind = 0; kind < kindCount; ++kind) {
         for (unsigned seed : {11u, 12u}) {
             QTest::newRow(qPrintable(
                 QStringLiteral("%1, seed %2").arg(QLatin1String(kindName(Kind(kind)))).arg(seed)))
-                << kind << seed << 50;
+                << kind << seed << 50 << false;
         }
+    }
+    // Mostly adaptive strokes that push surfaces together.
+    for (Kind kind : {Kind::Slab, Kind::Fold, Kind::Icosphere, Kind::Torus}) {
+        QTest::newRow(
+            qPrintable(QStringLiteral("fusion, %1, seed 11").arg(QLatin1String(kindName(kind)))))
+            << int(kind) << 11u << 40 << true;
     }
     // Seeds that the soak once failed, with enough dabs to reach the failure.
     QTest::newRow("grid, seed 1029: border pinched by removing a border corner")
-        << int(Kind::Grid) << 1029u << 140;
+        << int(Kind::Grid) << 1029u << 140 << false;
     QTest::newRow("grid, seed 1017: normal of a folded corner after undo")
-        << int(Kind::Grid) << 1017u << 150;
+        << int(Kind::Grid) << 1017u << 150 << false;
 }
 
 void TestTopologyStress::randomStrokes()
@@ -486,8 +600,15 @@ void TestTopologyStress::randomStrokes()
     QFETCH(int, kind);
     QFETCH(unsigned, seed);
     QFETCH(int, dabs);
-    const SessionResult result = runSession(Kind(kind), seed, dabs, nullptr);
+    QFETCH(bool, fusion);
+    const SessionResult result = runSession(Kind(kind), seed, dabs, nullptr, fusion);
     QVERIFY2(result.failure.isEmpty(), qPrintable(result.failure));
+    if (fusion) {
+        qInfo("%ld joins", result.joins);
+        // The slab and the fold are made to be pushed together.
+        if (Kind(kind) == Kind::Slab || Kind(kind) == Kind::Fold)
+            QVERIFY(result.joins > 0);
+    }
     QCOMPARE(result.dabs, dabs);
 }
 
@@ -503,25 +624,31 @@ void TestTopologyStress::soak()
     QElapsedTimer timer;
     timer.start();
     long totalDabs = 0;
+    long totalJoins = 0;
     int sessions = 0;
     do {
-        const Kind kind = Kind(seed % kindCount);
-        const SessionResult result = runSession(kind, seed, 150, &watchdog);
-        if (!result.failure.isEmpty()) {
-            std::printf("SOAK FAILURE %s\n", qPrintable(result.failure));
+        // Each seed: a plain session, then a fusion session (mostly adaptive strokes).
+        for (const bool fusion : {false, true}) {
+            const Kind kind = Kind(seed % (fusion ? fusionKindCount : kindCount));
+            const SessionResult result = runSession(kind, seed, 150, &watchdog, fusion);
+            if (!result.failure.isEmpty()) {
+                std::printf("SOAK FAILURE %s\n", qPrintable(result.failure));
+                std::fflush(stdout);
+                QFAIL(qPrintable(result.failure));
+            }
+            totalDabs += result.dabs;
+            totalJoins += result.joins;
+            ++sessions;
+            std::printf("soak: seed %u (%s%s) ok: %d strokes, %d dabs, %ld joins, largest %d "
+                        "triangles, %d at the end; %.1f min\n",
+                seed, kindName(kind), fusion ? ", fusion" : "", result.strokes, result.dabs,
+                result.joins, result.largest, result.triangles, timer.elapsed() / 60000.0);
             std::fflush(stdout);
-            QFAIL(qPrintable(result.failure));
         }
-        totalDabs += result.dabs;
-        ++sessions;
-        std::printf("soak: seed %u (%s) ok: %d strokes, %d dabs, largest %d triangles, %d at the "
-                    "end; %.1f min\n",
-            seed, kindName(kind), result.strokes, result.dabs, result.largest, result.triangles,
-            timer.elapsed() / 60000.0);
-        std::fflush(stdout);
         ++seed;
     } while (timer.elapsed() < minutes * 60000.0);
-    std::printf("soak: %d sessions, %ld dabs, no failure\n", sessions, totalDabs);
+    std::printf(
+        "soak: %d sessions, %ld dabs, %ld joins, no failure\n", sessions, totalDabs, totalJoins);
 }
 
 int main(int argc, char **argv)
