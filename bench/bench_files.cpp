@@ -6,10 +6,12 @@
 // Every measurement runs in a child process of its own (this program started again with
 // --child), so that the peak resident memory reported is that of a process doing nothing but
 // that one load or save. One JSON object per line:
-// {"name", "size" (triangles), "median_ms", "min_ms", "max_ms", "peak_rss_mb"}, plus "cpu_ms", the
-// median processor time of the process (all threads) over the same span, which tells how much of
-// a wall time came from waiting on a busy machine.
+// see BenchCommon.h, in ms, plus "cpu_ms", the median processor time of the process (all threads)
+// over the same span, which tells how much of a wall time came from waiting on a busy machine.
+// "memory" is the bytes per triangle of a loaded binary STL: the peak of the loading process
+// minus that of a process that loads nothing, divided by the triangle count.
 
+#include "BenchCommon.h"
 #include "MeshBytes.h"
 #include "TestMeshes.h"
 #include "io/Files.h"
@@ -17,42 +19,21 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <algorithm>
-#include <cstdio>
-#include <ctime>
-#include <vector>
-
 namespace {
 
-// Peak resident set size of this process, in MB (VmHWM), or -1 where it cannot be read.
-double peakRssMb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
-        return -1.0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return -1.0;
-}
-
-double cpuMs()
-{
-    timespec t;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
-
-// Child: one load (or one load then a timed save); prints "milliseconds cpu_ms peak_mb".
+// Child: one load (or one load then a timed save, or nothing at all); prints
+// "milliseconds cpu_ms peak_mb".
 int child(const QStringList &args)
 {
+    using Bench::cpuMs;
     const QString mode = args.value(0);
+    if (mode == QLatin1String("empty")) {
+        std::printf("0 0 %.3f\n", Bench::peakRssMb());
+        return 0;
+    }
     const QString path = args.value(1);
     QString error;
     QElapsedTimer timer;
@@ -75,7 +56,7 @@ int child(const QStringList &args)
         ms = timer.nsecsElapsed() / 1e6;
         cpu = cpuMs() - cpu;
     }
-    std::printf("%.3f %.3f %.1f\n", ms, cpu, peakRssMb());
+    std::printf("%.3f %.3f %.3f\n", ms, cpu, Bench::peakRssMb());
     return 0;
 }
 
@@ -106,31 +87,37 @@ bool runChild(const QStringList &args, Sample &sample)
     return true;
 }
 
-void report(const QString &name, int size, std::vector<Sample> samples)
+std::vector<double> peaks(const std::vector<Sample> &samples)
 {
-    std::sort(samples.begin(), samples.end(),
-        [](const Sample &a, const Sample &b) { return a.ms < b.ms; });
-    const std::size_t n = samples.size();
-    const double median =
-        n % 2 ? samples[n / 2].ms : (samples[n / 2 - 1].ms + samples[n / 2].ms) / 2.0;
-    double peak = 0.0;
-    std::vector<double> cpu;
+    std::vector<double> values;
+    for (const Sample &s : samples)
+        values.push_back(s.peakMb);
+    return values;
+}
+
+void report(const QString &name, int size, const std::vector<Sample> &samples)
+{
+    std::vector<double> ms, cpu;
     for (const Sample &s : samples) {
-        peak = std::max(peak, s.peakMb);
+        ms.push_back(s.ms);
         cpu.push_back(s.cpuMs);
     }
-    std::sort(cpu.begin(), cpu.end());
-    const double cpuMedian = n % 2 ? cpu[n / 2] : (cpu[n / 2 - 1] + cpu[n / 2]) / 2.0;
-    QJsonObject o;
-    o.insert(QStringLiteral("name"), name);
-    o.insert(QStringLiteral("size"), size);
-    o.insert(QStringLiteral("median_ms"), qRound(median * 10) / 10.0);
-    o.insert(QStringLiteral("min_ms"), qRound(samples.front().ms * 10) / 10.0);
-    o.insert(QStringLiteral("max_ms"), qRound(samples.back().ms * 10) / 10.0);
-    o.insert(QStringLiteral("peak_rss_mb"), qRound(peak * 10) / 10.0);
-    o.insert(QStringLiteral("cpu_ms"), qRound(cpuMedian * 10) / 10.0);
-    std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
-    std::fflush(stdout);
+    QJsonObject extra;
+    extra.insert(QStringLiteral("cpu_ms"), Bench::rounded(Bench::stats(cpu).median, 1));
+    Bench::report(name, size, Bench::stats(ms), QStringLiteral("ms"),
+        Bench::stats(peaks(samples)).max, extra);
+}
+
+bool measure(const QStringList &args, int runs, std::vector<Sample> &samples)
+{
+    samples.clear();
+    for (int r = 0; r < runs; ++r) {
+        Sample s;
+        if (!runChild(args, s))
+            return false;
+        samples.push_back(s);
+    }
+    return true;
 }
 
 } // namespace
@@ -142,14 +129,12 @@ int main(int argc, char *argv[])
     if (args.value(0) == QLatin1String("--child"))
         return child(args.mid(1));
 
-    QList<int> levels = {7, 8};
+    std::vector<int> levels = {7, 8};
     int runs = 5;
     QString dirPath;
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--levels") && i + 1 < args.size()) {
-            levels.clear();
-            for (const QString &l : args[++i].split(u','))
-                levels << l.toInt();
+            levels = Bench::intList(args[++i]);
         } else if (args[i] == QLatin1String("--runs") && i + 1 < args.size()) {
             runs = std::max(1, args[++i].toInt());
         } else if (args[i] == QLatin1String("--dir") && i + 1 < args.size()) {
@@ -186,24 +171,29 @@ int main(int argc, char *argv[])
             const char *name;
             QString path;
         } loads[] = {{"load binary STL", stl}, {"load text STL", text}, {"load OBJ", obj}};
-        for (const auto &load : loads) {
-            std::vector<Sample> samples;
-            for (int r = 0; r < runs; ++r) {
-                Sample s;
-                if (!runChild({QStringLiteral("load"), load.path}, s))
-                    return 1;
-                samples.push_back(s);
-            }
-            report(QString::fromLatin1(load.name), triangles, samples);
-        }
         std::vector<Sample> samples;
-        for (int r = 0; r < runs; ++r) {
-            Sample s;
-            if (!runChild(
-                    {QStringLiteral("save"), stl, dir.filePath(QStringLiteral("saved.stl"))}, s))
+        for (const auto &load : loads) {
+            if (!measure({QStringLiteral("load"), load.path}, runs, samples))
                 return 1;
-            samples.push_back(s);
+            report(QString::fromLatin1(load.name), triangles, samples);
+            if (load.path == stl) {
+                // Bytes per triangle: the loading process's peak over that of an empty one.
+                std::vector<Sample> empty;
+                if (!measure({QStringLiteral("empty")}, runs, empty))
+                    return 1;
+                const double base = Bench::stats(peaks(empty)).median;
+                std::vector<double> perTriangle;
+                for (const Sample &s : samples)
+                    perTriangle.push_back((s.peakMb - base) * 1048576.0 / triangles);
+                QJsonObject extra;
+                extra.insert(QStringLiteral("empty_process_mb"), Bench::rounded(base, 1));
+                Bench::report(QStringLiteral("memory"), triangles, Bench::stats(perTriangle),
+                    QStringLiteral("B/triangle"), Bench::stats(peaks(samples)).max, extra);
+            }
         }
+        if (!measure({QStringLiteral("save"), stl, dir.filePath(QStringLiteral("saved.stl"))}, runs,
+                samples))
+            return 1;
         report(QStringLiteral("save binary STL"), triangles, samples);
         QFile::remove(stl);
         QFile::remove(text);

@@ -6,47 +6,16 @@
 //   pipeline      Mesh::initTopology + Mesh::initVBO + Mesh::moveTo (rings, scaling, boxes,
 //                 octree, vertex normals);
 //   octree_build  Mesh::rebuildOctree over the loaded mesh's root box.
-// One JSON object per line: {"name", "size" (triangles), "median_ms", "min_ms", "max_ms",
-// "peak_rss_mb"}; peak_rss_mb is the process's peak resident memory after that measurement.
+// JSON lines (see BenchCommon.h) in ms; peak_rss_mb is the process's peak resident memory after
+// that measurement.
 
+#include "BenchCommon.h"
 #include "TestMeshes.h"
 #include "mesh/Mesh.h"
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QStringList>
 
-#include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <vector>
-
-namespace {
-
-double peakRssMb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
-        return -1.0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return -1.0;
-}
-
-void report(const char *name, int size, std::vector<double> times)
-{
-    std::sort(times.begin(), times.end());
-    const std::size_t n = times.size();
-    const double median = n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2.0;
-    std::printf("{\"name\": \"%s\", \"size\": %d, \"median_ms\": %.3f, \"min_ms\": %.3f, "
-                "\"max_ms\": %.3f, \"peak_rss_mb\": %.1f}\n",
-        name, size, median, times.front(), times.back(), peakRssMb());
-    std::fflush(stdout);
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -54,9 +23,7 @@ int main(int argc, char **argv)
     int runs = 5;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--levels") && i + 1 < argc) {
-            levels.clear();
-            for (const QString &l : QString::fromLocal8Bit(argv[++i]).split(','))
-                levels.push_back(l.toInt());
+            levels = Bench::intList(QString::fromLocal8Bit(argv[++i]));
         } else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) {
             runs = std::max(1, std::atoi(argv[++i]));
         } else {
@@ -84,8 +51,10 @@ int main(int argc, char **argv)
             mesh->rebuildOctree(box);
             octree.push_back(timer.nsecsElapsed() / 1e6);
         }
-        report("pipeline", size, pipeline);
-        report("octree_build", size, octree);
+        Bench::report(QStringLiteral("pipeline"), size, Bench::stats(pipeline),
+            QStringLiteral("ms"), Bench::peakRssMb());
+        Bench::report(QStringLiteral("octree build"), size, Bench::stats(octree),
+            QStringLiteral("ms"), Bench::peakRssMb());
     }
     return 0;
 }

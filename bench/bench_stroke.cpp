@@ -1,178 +1,189 @@
-// Brush stroke benchmark with the dynamic topology, without a GPU.
+// Brush stroke benchmark, without a GPU, through the code that `argilium-cli sculpt` replays.
 //
-//   bench_stroke [--levels 5,7,8] [--modes static,subdivide,decimate,uniform,adaptive,fuse]
-//                [--dabs N]
+//   bench_stroke [--levels 5,7,8] [--workloads inflate-static,...] [--dabs N] [--runs N]
 //
-// For each icosphere level and topology mode, a fresh mesh (not timed) receives one inflate
-// stroke of N dabs (default 100) at the default intensity and detail, with a brush radius of 5%
-// of the bounding-box diagonal, the dabs spread evenly along a 90-degree arc of a great circle.
-// "fuse" is the adaptive mode on the same icosphere flattened to a thin lens (3% of its width),
-// deflated from above along a straight line across its middle, so that the top is pushed onto
-// the bottom and fuses with it.
-// Each dab is timed as the view makes it: the pick along the ray, then Stroke::sculptDab (the
-// selection, the topology, the tool and the mesh update). One JSON object per line:
-// {"name": "stroke_<mode>", "size" (triangles before), "median_ms", "min_ms", "max_ms" (per dab),
-//  "peak_rss_mb", "triangles_after", "release_ms" (the octree reorganisation at release),
-//  "joins" (vertex pairs fused), "hits" (dabs whose ray met the mesh: a fused spot of the lens
-//  is a tunnel that a later ray may pass through)}. The per-dab times are those of the hits.
+// For each icosphere level and workload, a fresh mesh (not timed) receives one stroke of N dabs
+// (default 100) at intensity 0.75 and detail 0.75, with a brush radius of 5% of the bounding-box
+// diagonal, the dabs spread evenly along a 90-degree arc of a great circle, each a ray from
+// outside towards the centre. Workloads: inflate, smooth, flatten and sweep without topology
+// changes ("static"), and inflate in the four topology modes; "deflate-fuse" is the adaptive
+// mode on the same icosphere flattened to a thin lens (3% of its width), deflated from above
+// along a straight line across its middle, so that the top is pushed onto the bottom and fuses.
+// Each dab is timed as the view makes it: the pick along the ray, then the brush step (the
+// selection, the topology, the tool and the mesh update). After the stroke, undo and redo are
+// timed N times each (default 5), alternately.
+//
+// JSON lines (see BenchCommon.h): "stroke <tool> <mode>" in ms per dab over the dabs whose ray
+// met the mesh, with "triangles_after", "release_ms", "joins" (vertex pairs fused) and "hits";
+// "undo <tool> <mode>" and "redo <tool> <mode>" in ms.
 
+#include "BenchCommon.h"
 #include "TestMeshes.h"
-#include "geometry/Picking.h"
 #include "mesh/Mesh.h"
 #include "sculpt/Sculptor.h"
-#include "sculpt/Stroke.h"
+#include "sculpt/StrokeScript.h"
 #include "topology/Topology.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QStringList>
 
-#include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <numbers>
-#include <vector>
 
 namespace {
 
-double peakRssMb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
-        return -1.0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return -1.0;
-}
-
-struct Mode
+struct Workload
 {
     const char *name;
-    int id;
+    int tool;
+    int mode;
     bool lens = false; // the flattened icosphere, deflated from above
 };
 
-const Mode allModes[] = {{"static", STATIC}, {"subdivide", SUBDIVISION}, {"decimate", DECIMATION},
-    {"uniform", UNIFORMISATION}, {"adaptive", ADAPTIVE}, {"fuse", ADAPTIVE, true}};
+const Workload allWorkloads[] = {{"inflate-static", INFLATE, STATIC},
+    {"smooth-static", SMOOTH, STATIC}, {"flatten-static", FLATTEN, STATIC},
+    {"sweep-static", SWEEP, STATIC}, {"inflate-subdivide", INFLATE, SUBDIVISION},
+    {"inflate-decimate", INFLATE, DECIMATION}, {"inflate-uniform", INFLATE, UNIFORMISATION},
+    {"inflate-adaptive", INFLATE, ADAPTIVE}, {"deflate-fuse", DEFLATE, ADAPTIVE, true}};
+
+StrokeScript makeStroke(const Workload &w, const Mesh &mesh, int dabs)
+{
+    float sphereRadius = 0.0f;
+    Aabb bounds(mesh.getVertex(0).position, mesh.getVertex(0).position);
+    for (const Vertex &v : mesh.getVertices()) {
+        sphereRadius = std::max(sphereRadius, v.position.length());
+        bounds.expandsWithPoint(v.position);
+    }
+    StrokeScript script;
+    script.tool = w.tool;
+    script.topology = w.mode;
+    script.intensity = 0.75f;
+    script.detail = 0.75f;
+    const float radius = 0.05f * (bounds.max - bounds.min).length();
+    // A great circle tilted off the icosphere's symmetry planes.
+    const QVector3D a = QVector3D(1.0f, 0.2f, 0.1f).normalized();
+    const QVector3D b = QVector3D::crossProduct(a, QVector3D(0.1f, 0.3f, 1.0f)).normalized();
+    for (int k = 0; k < dabs; ++k) {
+        StrokeScript::Dab dab;
+        dab.radius = radius;
+        if (w.lens) {
+            // Straight down onto the top, along a line across the middle.
+            const float u = float(k) / float(std::max(1, dabs - 1)) - 0.5f;
+            dab.ray.origin =
+                QVector3D(u * sphereRadius, 0.4f * u * sphereRadius, 3.0f * sphereRadius);
+            dab.ray.direction = QVector3D(0.0f, 0.0f, -1.0f);
+        } else {
+            const float angle = 0.5f * std::numbers::pi_v<float> * k / std::max(1, dabs - 1);
+            const QVector3D direction = a * std::cos(angle) + b * std::sin(angle);
+            dab.ray.origin = direction * sphereRadius * 3.0f;
+            dab.ray.direction = -direction;
+        }
+        script.dabs.push_back(dab);
+    }
+    return script;
+}
+
+QString label(const char *name)
+{
+    return QString::fromLatin1(name).replace(u'-', u' ');
+}
 
 } // namespace
 
 int main(int argc, char **argv)
 {
     std::vector<int> levels {5, 7, 8};
-    std::vector<Mode> modes(std::begin(allModes), std::end(allModes));
+    std::vector<Workload> workloads(std::begin(allWorkloads), std::end(allWorkloads));
     int dabs = 100;
+    int runs = 5;
     // BENCH_TRACE=1 prints every dab's time on stderr.
     const bool trace = qEnvironmentVariableIsSet("BENCH_TRACE");
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--levels") && i + 1 < argc) {
-            levels.clear();
-            for (const QString &l : QString::fromLocal8Bit(argv[++i]).split(','))
-                levels.push_back(l.toInt());
-        } else if (!std::strcmp(argv[i], "--modes") && i + 1 < argc) {
-            modes.clear();
-            for (const QString &m : QString::fromLocal8Bit(argv[++i]).split(',')) {
-                for (const Mode &known : allModes) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        const QString value = i + 1 < argc ? QString::fromLocal8Bit(argv[i + 1]) : QString();
+        if (arg == QLatin1String("--levels") && i + 1 < argc) {
+            levels = Bench::intList(value);
+        } else if (arg == QLatin1String("--workloads") && i + 1 < argc) {
+            workloads.clear();
+            for (const QString &m : value.split(u',')) {
+                for (const Workload &known : allWorkloads) {
                     if (m == QLatin1String(known.name))
-                        modes.push_back(known);
+                        workloads.push_back(known);
                 }
             }
-        } else if (!std::strcmp(argv[i], "--dabs") && i + 1 < argc) {
-            dabs = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == QLatin1String("--dabs") && i + 1 < argc) {
+            dabs = std::max(1, value.toInt());
+        } else if (arg == QLatin1String("--runs") && i + 1 < argc) {
+            runs = std::max(1, value.toInt());
         } else {
             std::fprintf(stderr,
-                "usage: bench_stroke [--levels 5,7,8] "
-                "[--modes static,subdivide,decimate,uniform,adaptive,fuse] [--dabs N]\n");
+                "usage: bench_stroke [--levels 5,7,8] [--workloads inflate-static,smooth-static,"
+                "flatten-static,sweep-static,inflate-subdivide,inflate-decimate,inflate-uniform,"
+                "inflate-adaptive,deflate-fuse] [--dabs N] [--runs N]\n");
             return 2;
         }
+        ++i;
     }
 
     for (int level : levels) {
         const TestMeshes::IcosphereData data = TestMeshes::icosphereData(level);
-        for (const Mode &mode : modes) {
+        for (const Workload &w : workloads) {
             Vertex::visitCounter = Vertex::brushCounter = Triangle::visitCounter = 1;
             Mesh::historyCounter = 1;
             std::vector<QVector3D> positions = data.positions;
-            if (mode.lens) {
+            if (w.lens) {
                 for (QVector3D &p : positions)
                     p.setZ(p.z() * 0.03f);
             }
             auto mesh = TestMeshes::meshFromArrays(positions, data.triangles);
             const int size = mesh->getNbTriangles();
-            float sphereRadius = 0.0f;
-            for (const Vertex &v : mesh->getVertices())
-                sphereRadius = std::max(sphereRadius, v.position.length());
-            // Diagonal of the vertices' bounding box (500 after loading).
-            Aabb bounds(mesh->getVertex(0).position, mesh->getVertex(0).position);
-            for (const Vertex &v : mesh->getVertices())
-                bounds.expandsWithPoint(v.position);
-            const float radius = 0.05f * (bounds.max - bounds.min).length();
+            const StrokeScript script = makeStroke(w, *mesh, dabs);
 
-            Sculptor sculptor;
-            sculptor.setTool(mode.lens ? DEFLATE : INFLATE);
-            sculptor.setTopoMode(mode.id);
-            Picking picking;
-            // A great circle tilted off the icosphere's symmetry planes.
-            const QVector3D a = QVector3D(1.0f, 0.2f, 0.1f).normalized();
-            const QVector3D b =
-                QVector3D::crossProduct(a, QVector3D(0.1f, 0.3f, 1.0f)).normalized();
-            auto ray = [&](int k, QVector3D &nearPoint, QVector3D &farPoint) {
-                if (mode.lens) {
-                    // Straight down onto the top, along a line across the middle.
-                    const float u = float(k) / float(std::max(1, dabs - 1)) - 0.5f;
-                    const QVector3D p(u * sphereRadius, 0.4f * u * sphereRadius, 0.0f);
-                    nearPoint = p + QVector3D(0.0f, 0.0f, 3.0f * sphereRadius);
-                    farPoint = p - QVector3D(0.0f, 0.0f, 3.0f * sphereRadius);
-                    return;
-                }
-                const float angle = 0.5f * std::numbers::pi_v<float> * k / std::max(1, dabs - 1);
-                const QVector3D direction = a * std::cos(angle) + b * std::sin(angle);
-                nearPoint = direction * sphereRadius * 3.0f;
-                farPoint = QVector3D(0.0f, 0.0f, 0.0f);
-            };
-
-            QVector3D nearPoint;
-            QVector3D farPoint;
-            ray(0, nearPoint, farPoint);
-            picking.intersectRay(mesh.get(), nearPoint, farPoint);
-            Stroke::press(*mesh, picking, sculptor);
             const long joinsBefore = Topology::joinsMade;
-            int hits = 0;
-            std::vector<double> times;
-            times.reserve(dabs);
-            for (int k = 0; k < dabs; ++k) {
-                ray(k, nearPoint, farPoint);
-                QElapsedTimer timer;
-                timer.start();
-                if (!picking.intersectRay(mesh.get(), nearPoint, farPoint))
-                    continue; // a miss sculpts nothing: not counted
-                ++hits;
-                picking.setRadiusWorldSquared(radius * radius);
-                Stroke::sculptDab(*mesh, picking, sculptor, nearPoint, farPoint, false);
-                times.push_back(timer.nsecsElapsed() / 1e6);
-                if (trace)
-                    std::fprintf(stderr, "dab %d: %.3f ms, %d triangles\n", k, times.back(),
-                        mesh->getNbTriangles());
-            }
             QElapsedTimer timer;
             timer.start();
-            Stroke::release(*mesh);
-            const double releaseMs = timer.nsecsElapsed() / 1e6;
+            const StrokeReport stroke = replayStroke(*mesh, script);
+            const double strokeMs = timer.nsecsElapsed() / 1e6;
+            std::vector<double> times;
+            double dabsMs = 0.0;
+            for (std::size_t k = 0; k < stroke.dabs.size(); ++k) {
+                dabsMs += stroke.dabs[k].milliseconds;
+                if (stroke.dabs[k].hit || w.tool == SWEEP)
+                    times.push_back(stroke.dabs[k].milliseconds);
+                if (trace)
+                    std::fprintf(stderr, "dab %zu: %.3f ms\n", k, stroke.dabs[k].milliseconds);
+            }
+            const int trianglesAfter = mesh->getNbTriangles();
+            QJsonObject extra;
+            extra.insert(QStringLiteral("triangles_after"), trianglesAfter);
+            // Everything after the last dab: the octree reorganisation at release.
+            extra.insert(QStringLiteral("release_ms"), Bench::rounded(strokeMs - dabsMs, 3));
+            extra.insert(QStringLiteral("joins"), int(Topology::joinsMade - joinsBefore));
+            extra.insert(QStringLiteral("hits"), stroke.hits);
+            const QString name = label(w.name);
+            Bench::report(QStringLiteral("stroke ") + name, size, Bench::stats(times),
+                QStringLiteral("ms"), Bench::peakRssMb(), extra);
 
-            if (times.empty())
-                times.push_back(0.0); // no hit at all
-            std::sort(times.begin(), times.end());
-            const std::size_t n = times.size();
-            const double median = n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2.0;
-            std::printf("{\"name\": \"stroke_%s\", \"size\": %d, \"median_ms\": %.3f, \"min_ms\": "
-                        "%.3f, \"max_ms\": %.3f, \"peak_rss_mb\": %.1f, \"triangles_after\": %d, "
-                        "\"release_ms\": %.3f, \"joins\": %ld, \"hits\": %d}\n",
-                mode.name, size, median, times.front(), times.back(), peakRssMb(),
-                mesh->getNbTriangles(), releaseMs, Topology::joinsMade - joinsBefore, hits);
-            std::fflush(stdout);
+            std::vector<double> undoTimes, redoTimes;
+            bool restored = true;
+            for (int r = 0; r < runs; ++r) {
+                timer.restart();
+                mesh->undo();
+                undoTimes.push_back(timer.nsecsElapsed() / 1e6);
+                restored = restored && mesh->getNbTriangles() == size;
+                timer.restart();
+                mesh->redo();
+                redoTimes.push_back(timer.nsecsElapsed() / 1e6);
+                restored = restored && mesh->getNbTriangles() == trianglesAfter;
+            }
+            if (!restored) {
+                std::fprintf(stderr, "bench_stroke: undo or redo did not restore the counts\n");
+                return 1;
+            }
+            Bench::report(QStringLiteral("undo ") + name, size, Bench::stats(undoTimes),
+                QStringLiteral("ms"), Bench::peakRssMb());
+            Bench::report(QStringLiteral("redo ") + name, size, Bench::stats(redoTimes),
+                QStringLiteral("ms"), Bench::peakRssMb());
         }
     }
     return 0;
