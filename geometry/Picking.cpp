@@ -2,6 +2,7 @@
 
 #include "mesh/Mesh.h"
 
+#include <cmath>
 #include <limits>
 
 bool Picking::intersectRay(Mesh *m, const QVector3D &nearPoint, const QVector3D &farPoint)
@@ -13,29 +14,34 @@ bool Picking::intersectRay(Mesh *m, const QVector3D &nearPoint, const QVector3D 
         return false;
     }
 
+    // Leaves nearest first: once a crossing is known, a leaf that the ray enters beyond it holds
+    // no nearer one (its loose box holds its triangles whole), so the search stops there. The
+    // stop is conservative by a margin far above the rounding of the distances, so the result is
+    // the nearest crossing over every candidate, ties going to the lowest triangle index.
     const QVector3D direction = (farPoint - nearPoint).normalized();
-    const std::vector<int> candidates = m->getOctree()->intersectRay(nearPoint, direction);
+    const std::vector<Octree::RayLeaf> leaves =
+        m->getOctree()->intersectRayLeaves(nearPoint, direction);
     const std::vector<Triangle> &triangles = m->getTriangles();
     const std::vector<Vertex> &vertices = m->getVertices();
 
     float best = std::numeric_limits<float>::max();
     int bestTriangle = -1;
     QVector3D bestPoint = intersectionPoint;
-    const int n = static_cast<int>(candidates.size());
-#pragma omp parallel for schedule(static)
-    for (int k = 0; k < n; ++k) {
-        const int t = candidates[k];
-        const Triangle &tri = triangles[t];
-        QVector3D crossing;
-        if (!Geometry::intersectionSegmentTriangle(nearPoint, farPoint,
-                vertices[tri.vertex1].position, vertices[tri.vertex2].position,
-                vertices[tri.vertex3].position, tri.normal, crossing))
-            continue;
-        const float e = (nearPoint - crossing).lengthSquared();
-#pragma omp critical(argilium_picking_ray)
-        {
-            // Equal distances (a segment through a shared edge) go to the lower triangle index,
-            // so that the result does not depend on thread timing.
+    for (const Octree::RayLeaf &hit : leaves) {
+        if (bestTriangle >= 0) {
+            const float reach = std::sqrt(best);
+            if (hit.entry > reach * 1.001f + 1e-3f)
+                break;
+        }
+        for (int t : hit.leaf->triangleIndices) {
+            const Triangle &tri = triangles[t];
+            QVector3D crossing;
+            if (!Geometry::intersectionSegmentTriangle(nearPoint, farPoint,
+                    vertices[tri.vertex1].position, vertices[tri.vertex2].position,
+                    vertices[tri.vertex3].position, tri.normal, crossing))
+                continue;
+            const float e = (nearPoint - crossing).lengthSquared();
+            // Equal distances (a segment through a shared edge) go to the lower triangle index.
             if (e < best || (e == best && t < bestTriangle)) {
                 best = e;
                 bestPoint = crossing;

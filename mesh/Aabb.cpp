@@ -52,6 +52,12 @@ void Aabb::expandsWithBox(const Aabb &b)
 
 bool Aabb::intersectRay(const QVector3D &origin, const QVector3D &direction) const
 {
+    float entry;
+    return intersectRay(origin, direction, &entry);
+}
+
+bool Aabb::intersectRay(const QVector3D &origin, const QVector3D &direction, float *entry) const
+{
     float tmin = -std::numeric_limits<float>::infinity();
     float tmax = std::numeric_limits<float>::infinity();
     for (int k = 0; k < 3; ++k) {
@@ -65,6 +71,7 @@ bool Aabb::intersectRay(const QVector3D &origin, const QVector3D &direction) con
         if (lo != lo || hi != hi)
             return false;
     }
+    *entry = tmin;
     return tmax >= 0.0f && tmax > tmin;
 }
 

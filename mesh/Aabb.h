@@ -20,6 +20,9 @@ public:
     void expandsWithBox(const Aabb &b);
     // Slab test; a hit needs tmax >= 0 and tmax > tmin (a NaN gives no hit).
     bool intersectRay(const QVector3D &origin, const QVector3D &direction) const;
+    // Same test; on a hit, *entry receives the ray parameter where the ray enters the box (tmin,
+    // negative when the origin is inside).
+    bool intersectRay(const QVector3D &origin, const QVector3D &direction, float *entry) const;
     // A sphere that only touches the box is no hit.
     bool intersectSphere(const QVector3D &center, float radiusSquared) const;
     // On each axis of zero extent: min -= d, max += d.

@@ -164,6 +164,31 @@ std::vector<int> Octree::intersectRay(const QVector3D &origin, const QVector3D &
     return result;
 }
 
+void Octree::collectRayLeaves(
+    const QVector3D &origin, const QVector3D &direction, std::vector<RayLeaf> &result) const
+{
+    float entry;
+    if (!aabbLoose.intersectRay(origin, direction, &entry))
+        return;
+    if (isLeaf()) {
+        if (!triangleIndices.empty())
+            result.push_back({std::max(entry, 0.0f), this});
+        return;
+    }
+    for (const auto &child : children)
+        child->collectRayLeaves(origin, direction, result);
+}
+
+std::vector<Octree::RayLeaf> Octree::intersectRayLeaves(
+    const QVector3D &origin, const QVector3D &direction) const
+{
+    std::vector<RayLeaf> result;
+    collectRayLeaves(origin, direction, result);
+    std::stable_sort(result.begin(), result.end(),
+        [](const RayLeaf &a, const RayLeaf &b) { return a.entry < b.entry; });
+    return result;
+}
+
 void Octree::collectSphere(const QVector3D &center, float radiusSquared,
     std::vector<Octree *> &leaves, std::vector<int> &result)
 {

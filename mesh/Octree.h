@@ -42,6 +42,15 @@ public:
 
     // Triangles of every leaf whose loose box the ray hits, leaves in slot order.
     std::vector<int> intersectRay(const QVector3D &origin, const QVector3D &direction) const;
+    // The same leaves (those with triangles), each with the ray parameter where the ray enters
+    // its loose box (0 when the origin is inside), nearest first; equal entries keep slot order.
+    struct RayLeaf
+    {
+        float entry;
+        const Octree *leaf;
+    };
+    std::vector<RayLeaf> intersectRayLeaves(
+        const QVector3D &origin, const QVector3D &direction) const;
     // Triangles of every leaf whose cell the sphere hits; each such leaf is appended to `leaves`.
     std::vector<int> intersectSphere(
         const QVector3D &center, float radiusSquared, std::vector<Octree *> &leaves);
@@ -74,6 +83,8 @@ public:
 private:
     void collectRay(
         const QVector3D &origin, const QVector3D &direction, std::vector<int> &result) const;
+    void collectRayLeaves(
+        const QVector3D &origin, const QVector3D &direction, std::vector<RayLeaf> &result) const;
     void collectSphere(const QVector3D &center, float radiusSquared, std::vector<Octree *> &leaves,
         std::vector<int> &result);
     int slotInParent() const;

@@ -1,6 +1,8 @@
 #include "TestMeshes.h"
 #include "geometry/Picking.h"
 #include "mesh/MeshCheck.h"
+#include "sculpt/Sculptor.h"
+#include "sculpt/StrokeScript.h"
 
 #include <QtTest>
 
@@ -8,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 
 class TestPicking : public QObject
 {
@@ -16,6 +19,8 @@ class TestPicking : public QObject
 private slots:
     void nearestOfStackedSheets_data();
     void nearestOfStackedSheets();
+    void nearestOverAllTriangles_data();
+    void nearestOverAllTriangles();
     void equalDistancesIndependentOfThreads_data();
     void equalDistancesIndependentOfThreads();
     void missKeepsPointAndClearsRadius();
@@ -65,6 +70,53 @@ Geometry::ScreenTransform cameraAt(const QVector3D &eye, double width, double he
     return t;
 }
 
+// The nearest crossing over every triangle of every leaf whose loose box the ray meets, ties to
+// the lowest index: what the pick must find, whatever part of them it skips.
+int pickOverAllCandidates(
+    const Mesh &mesh, const QVector3D &a, const QVector3D &b, QVector3D &point)
+{
+    float best = std::numeric_limits<float>::max();
+    int bestTriangle = -1;
+    for (int t : mesh.getOctree()->intersectRay(a, (b - a).normalized())) {
+        const Triangle &tri = mesh.getTriangle(t);
+        QVector3D crossing;
+        if (!Geometry::intersectionSegmentTriangle(a, b, mesh.getVertex(tri.vertex1).position,
+                mesh.getVertex(tri.vertex2).position, mesh.getVertex(tri.vertex3).position,
+                tri.normal, crossing))
+            continue;
+        const float e = (a - crossing).lengthSquared();
+        if (e < best || (e == best && t < bestTriangle)) {
+            best = e;
+            bestTriangle = t;
+            point = crossing;
+        }
+    }
+    return bestTriangle;
+}
+
+// Ten grids of 40 x 40 quads stacked 3 units apart: many leaves, ten crossings per vertical ray.
+std::unique_ptr<Mesh> stackedGrids()
+{
+    std::vector<QVector3D> positions;
+    std::vector<std::array<int, 3>> triangles;
+    const int n = 40;
+    for (int sheet = 0; sheet < 10; ++sheet) {
+        const int first = static_cast<int>(positions.size());
+        for (int y = 0; y <= n; ++y) {
+            for (int x = 0; x <= n; ++x)
+                positions.emplace_back(float(x), float(y), 3.0f * sheet);
+        }
+        for (int y = 0; y < n; ++y) {
+            for (int x = 0; x < n; ++x) {
+                const int v = first + y * (n + 1) + x;
+                triangles.push_back({v, v + 1, v + n + 2});
+                triangles.push_back({v, v + n + 2, v + n + 1});
+            }
+        }
+    }
+    return TestMeshes::meshFromArrays(positions, triangles);
+}
+
 bool isStamped(const Mesh &mesh, int vertex)
 {
     return mesh.getVertex(vertex).brushStamp == Vertex::brushCounter;
@@ -112,6 +164,77 @@ void TestPicking::nearestOfStackedSheets()
     QCOMPARE(picking.getPickedTriangle() / 2, sheet);
     QCOMPARE(picking.getIntersectionPoint().z(), sheet == 1 ? high : low);
     QCOMPARE(picking.getIntersectionPoint().x(), xy.x());
+}
+
+void TestPicking::nearestOverAllTriangles_data()
+{
+    QTest::addColumn<QString>("meshKind");
+    QTest::addColumn<bool>("fromInside"); // rays starting inside the mesh's bounds
+    QTest::addColumn<bool>("throughVertices"); // rays through vertices: equal distances
+
+    for (const char *kind : {"icosphere", "sculpted icosphere", "stacked grids", "flat grid"}) {
+        QTest::addRow("%s, from outside", kind) << QString::fromLatin1(kind) << false << false;
+        QTest::addRow("%s, from inside", kind) << QString::fromLatin1(kind) << true << false;
+        QTest::addRow("%s, through vertices", kind) << QString::fromLatin1(kind) << false << true;
+    }
+}
+
+void TestPicking::nearestOverAllTriangles()
+{
+    QFETCH(QString, meshKind);
+    QFETCH(bool, fromInside);
+    QFETCH(bool, throughVertices);
+
+    std::unique_ptr<Mesh> mesh = meshKind == QLatin1String("stacked grids") ? stackedGrids()
+        : meshKind == QLatin1String("flat grid") ? TestMeshes::makeGrid(60)
+                                                 : TestMeshes::makeIcosphere(5);
+    if (meshKind == QLatin1String("sculpted icosphere")) {
+        // A stroke that remeshes and moves the surface: triangles change leaves and loose
+        // boxes grow.
+        StrokeScript script;
+        script.tool = INFLATE;
+        script.topology = UNIFORMISATION;
+        script.intensity = 1.0f;
+        for (int k = 0; k < 30; ++k) {
+            const float angle = 0.05f * k;
+            const QVector3D d(std::cos(angle), std::sin(angle), 0.3f);
+            script.dabs.push_back({{d * 600.0f, -d}, 60.0f});
+        }
+        QVERIFY(replayStroke(*mesh, script).hits > 0);
+        QCOMPARE(checkMesh(*mesh), QString());
+    }
+    QVERIFY(mesh->getOctree() && !mesh->getOctree()->isLeaf());
+
+    Aabb bounds = mesh->getOctree()->aabbLoose;
+    const QVector3D center = bounds.computeCenter();
+    const float size = (bounds.max - bounds.min).length();
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    Picking picking;
+    int hits = 0;
+    for (int k = 0; k < 300; ++k) {
+        QVector3D direction(unit(random), unit(random), unit(random));
+        if (direction.lengthSquared() < 1e-4f)
+            continue;
+        direction.normalize();
+        QVector3D through =
+            center + 0.3f * size * QVector3D(unit(random), unit(random), unit(random));
+        if (throughVertices)
+            through = mesh->getVertex(int(random() % mesh->getNbVertices())).position;
+        const QVector3D a =
+            fromInside ? through - direction * 0.05f * size : through - direction * size;
+        const QVector3D b = through + direction * size;
+        QVector3D expectedPoint;
+        const int expected = pickOverAllCandidates(*mesh, a, b, expectedPoint);
+        const bool hit = picking.intersectRay(mesh.get(), a, b);
+        QCOMPARE(hit, expected >= 0);
+        QCOMPARE(picking.getPickedTriangle(), expected);
+        if (hit) {
+            ++hits;
+            QCOMPARE(picking.getIntersectionPoint(), expectedPoint);
+        }
+    }
+    QVERIFY(hits >= 20);
 }
 
 void TestPicking::equalDistancesIndependentOfThreads_data()
