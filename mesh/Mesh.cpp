@@ -50,10 +50,17 @@ void Mesh::initTopology(const MessageSink &sink)
 
     Aabb box(vertices_[0].position, vertices_[0].position);
     say("Loading : Init topology 1/2");
-    for (int i = 0; i < nbVertices; ++i) {
-        computeRingVertices(i);
-        box.expandsWithPoint(vertices_[i].position);
+    // The rings of all vertices at once, in parallel: each the same list that
+    // computeRingVertices gives, found without the shared visit stamps.
+#pragma omp parallel
+    {
+        std::vector<std::pair<int, int>> scratch;
+#pragma omp for schedule(static)
+        for (int i = 0; i < nbVertices; ++i)
+            fillRing(i, scratch);
     }
+    for (int i = 0; i < nbVertices; ++i)
+        box.expandsWithPoint(vertices_[i].position);
     center_ = box.computeCenter();
     const float diagonal = (box.max - box.min).length();
 
@@ -166,7 +173,11 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
         }
     }
 
+    // Normals and boxes, and at the same time, since the cells do not change here, which
+    // triangles the octree pass has anything to do for.
     const int nbT = static_cast<int>(triangles.size());
+    std::vector<char> &octreeWork = octreeWork_;
+    octreeWork.resize(nbT);
 #pragma omp parallel for schedule(static)
     for (int k = 0; k < nbT; ++k) {
         Triangle &t = triangles_[triangles[k]];
@@ -175,9 +186,11 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
         const QVector3D &c = vertices_[t.vertex3].position;
         t.normal = QVector3D::normal(a, b, c);
         t.aabb = Geometry::triangleBox(a, b, c);
+        octreeWork[k] = !t.leaf || !t.leaf->aabbSplit.containsPoint(t.aabb.computeCenter())
+            || !t.aabb.contains(t.leaf->aabbLoose);
     }
 
-    updateOctree(triangles);
+    updateOctree(triangles, octreeWork);
 
     const int nbV = static_cast<int>(vertices.size());
 #pragma omp parallel for schedule(static)
@@ -219,6 +232,48 @@ void Mesh::computeRingVertices(int i)
             v.ringIndices.push_back(corner);
         }
     }
+}
+
+void Mesh::fillRing(int i, std::vector<std::pair<int, int>> &scratch)
+{
+    Vertex &v = vertices_[i];
+    std::vector<int> &ring = v.ringIndices;
+    ring.clear();
+    ring.reserve(v.triangleIndices.size() + 1);
+    if (v.triangleIndices.size() <= 32) {
+        // Few neighbours: a search in the list built so far.
+        for (int t : v.triangleIndices) {
+            const Triangle &tri = triangles_[t];
+            for (int corner : {tri.vertex1, tri.vertex2, tri.vertex3}) {
+                if (corner != i && std::find(ring.begin(), ring.end(), corner) == ring.end())
+                    ring.push_back(corner);
+            }
+        }
+        return;
+    }
+    // Many: the corners with their order of appearance, sorted by vertex; the first appearance
+    // of each vertex, back in order of appearance.
+    scratch.clear();
+    for (int t : v.triangleIndices) {
+        const Triangle &tri = triangles_[t];
+        for (int corner : {tri.vertex1, tri.vertex2, tri.vertex3}) {
+            if (corner != i)
+                scratch.emplace_back(corner, static_cast<int>(scratch.size()));
+        }
+    }
+    std::sort(scratch.begin(), scratch.end());
+    std::size_t kept = 0;
+    int previous = 0;
+    for (std::size_t k = 0; k < scratch.size(); ++k) {
+        const auto [corner, appearance] = scratch[k];
+        if (k == 0 || corner != previous)
+            scratch[kept++] = {appearance, corner};
+        previous = corner;
+    }
+    scratch.resize(kept);
+    std::sort(scratch.begin(), scratch.end());
+    for (const auto &[appearance, corner] : scratch)
+        ring.push_back(corner);
 }
 
 std::vector<int> Mesh::getVerticesFromTriangles(const std::vector<int> &triangles)
@@ -342,10 +397,21 @@ void Mesh::checkLeavesUpdate()
 
 void Mesh::updateOctree(const std::vector<int> &triangles)
 {
+    updateOctree(triangles, std::vector<char>(triangles.size(), 1));
+}
+
+void Mesh::updateOctree(const std::vector<int> &triangles, const std::vector<char> &candidates)
+{
     if (!octree_)
         return;
     std::vector<int> moved;
-    for (int index : triangles) {
+    const std::size_t count = triangles.size();
+    for (std::size_t k = 0; k < count; ++k) {
+        // A triangle that is not a candidate stays in its leaf, inside its loose box: loose
+        // boxes only grow and cells do not change during this pass.
+        if (!candidates[k])
+            continue;
+        const int index = triangles[k];
         Triangle &t = triangles_[index];
         Octree *leaf = t.leaf;
         if (!leaf) {

@@ -17,6 +17,7 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <utility>
 #include <vector>
 
 // Receives progress texts ("Loading : ..."); an empty sink means silence.
@@ -120,6 +121,9 @@ public:
     // Moves the given triangles (boxes already recomputed) between leaves; rebuilds the whole
     // tree when one of them left the root's loose box.
     void updateOctree(const std::vector<int> &triangles);
+    // Same, skipping the triangles whose entry in `candidates` is 0 (those known to stay in
+    // their leaf and inside its loose box).
+    void updateOctree(const std::vector<int> &triangles, const std::vector<char> &candidates);
     // New tree over all triangles in the given box (no margin added).
     void rebuildOctree(const Aabb &box);
 
@@ -128,6 +132,9 @@ public:
 
 private:
     void setTransformation(const QMatrix4x4 &m);
+    // Writes the ring of vertex i as computeRingVertices does, without touching any stamp, so
+    // that threads may fill different vertices' rings at once. `scratch` is working memory.
+    void fillRing(int i, std::vector<std::pair<int, int>> &scratch);
     void computeVertexNormals();
     void buildRoot(const Aabb &box);
     void clearOctree();
@@ -148,6 +155,7 @@ private:
     QMatrix4x4 transformation_;
     float transformationData_[16];
     std::vector<Octree *> leavesToUpdate_; // not owning
+    std::vector<char> octreeWork_; // scratch of updateMesh
     std::list<State> undoStates_;
     std::list<State> redoStates_;
     std::list<State>::iterator currentState_;
