@@ -12,6 +12,59 @@ bool isInner(const Vertex &v)
     return v.ringIndices.size() == v.triangleIndices.size();
 }
 
+// Average position of a vertex's ring. A border vertex is averaged with its border neighbours
+// only; with nothing to average (no ring, or a border vertex without border neighbour) the
+// vertex stays where it is.
+QVector3D ringAverage(const std::vector<Vertex> &vertices, const Vertex &v)
+{
+    const bool inner = isInner(v);
+    float x = 0.0f;
+    float y = 0.0f;
+    float z = 0.0f;
+    int count = 0;
+    for (int j : v.ringIndices) {
+        const Vertex &w = vertices[j];
+        if (!inner && isInner(w))
+            continue;
+        x += w.position.x();
+        y += w.position.y();
+        z += w.position.z();
+        ++count;
+    }
+    return count > 0 ? QVector3D(x / count, y / count, z / count) : v.position;
+}
+
+// Sum of one vector field (position or normal) over the listed vertices: a partial sum per
+// thread over its static share of the list, the partial sums then added atomically.
+QVector3D parallelSum(
+    const std::vector<Vertex> &vertices, const std::vector<int> &list, QVector3D Vertex::*field)
+{
+    const int n = static_cast<int>(list.size());
+    float x = 0.0f;
+    float y = 0.0f;
+    float z = 0.0f;
+#pragma omp parallel
+    {
+        float lx = 0.0f;
+        float ly = 0.0f;
+        float lz = 0.0f;
+#pragma omp for schedule(static)
+        for (int k = 0; k < n; ++k) {
+            const QVector3D &value = vertices[list[k]].*field;
+            lx += value.x();
+            ly += value.y();
+            lz += value.z();
+        }
+#pragma omp atomic
+        x += lx;
+#pragma omp atomic
+        y += ly;
+#pragma omp atomic
+        z += lz;
+    }
+    return QVector3D(x, y, z);
+}
+
 } // namespace
 
 void Sculptor::laplacianSmooth(const std::vector<int> &list, std::vector<QVector3D> &out)
@@ -22,26 +75,8 @@ void Sculptor::laplacianSmooth(const std::vector<int> &list, std::vector<QVector
         return;
     const std::vector<Vertex> &vertices = mesh->getVertices();
 #pragma omp parallel for schedule(static)
-    for (int k = 0; k < n; ++k) {
-        const Vertex &v = vertices[list[k]];
-        const bool inner = isInner(v);
-        float x = 0.0f;
-        float y = 0.0f;
-        float z = 0.0f;
-        int count = 0;
-        for (int j : v.ringIndices) {
-            const Vertex &w = vertices[j];
-            // A border vertex is averaged with its border neighbours only.
-            if (!inner && isInner(w))
-                continue;
-            x += w.position.x();
-            y += w.position.y();
-            z += w.position.z();
-            ++count;
-        }
-        // Nothing to average (no ring, or a border vertex without border neighbour): stay.
-        out[k] = count > 0 ? QVector3D(x / count, y / count, z / count) : v.position;
-    }
+    for (int k = 0; k < n; ++k)
+        out[k] = ringAverage(vertices, vertices[list[k]]);
 }
 
 void Sculptor::inflate(const std::vector<int> &list, float radiusSquared, float strength)
@@ -123,24 +158,8 @@ void Sculptor::smoothNoLimit(const std::vector<int> &list, bool tangential)
     std::vector<Vertex> &vertices = mesh->getVertices();
     const std::size_t n = list.size();
     std::vector<QVector3D> averages(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        const Vertex &v = vertices[list[k]];
-        const bool inner = isInner(v);
-        float x = 0.0f;
-        float y = 0.0f;
-        float z = 0.0f;
-        int count = 0;
-        for (int j : v.ringIndices) {
-            const Vertex &w = vertices[j];
-            if (!inner && isInner(w))
-                continue;
-            x += w.position.x();
-            y += w.position.y();
-            z += w.position.z();
-            ++count;
-        }
-        averages[k] = count > 0 ? QVector3D(x / count, y / count, z / count) : v.position;
-    }
+    for (std::size_t k = 0; k < n; ++k)
+        averages[k] = ringAverage(vertices, vertices[list[k]]);
     for (std::size_t k = 0; k < n; ++k) {
         Vertex &v = vertices[list[k]];
         QVector3D q = averages[k];
@@ -154,62 +173,15 @@ QVector3D Sculptor::areaNormal(const std::vector<int> &list)
 {
     if (!mesh)
         return QVector3D();
-    const std::vector<Vertex> &vertices = mesh->getVertices();
-    const int n = static_cast<int>(list.size());
-    float x = 0.0f;
-    float y = 0.0f;
-    float z = 0.0f;
-#pragma omp parallel
-    {
-        float lx = 0.0f;
-        float ly = 0.0f;
-        float lz = 0.0f;
-#pragma omp for schedule(static)
-        for (int k = 0; k < n; ++k) {
-            const QVector3D &normal = vertices[list[k]].normal;
-            lx += normal.x();
-            ly += normal.y();
-            lz += normal.z();
-        }
-#pragma omp atomic
-        x += lx;
-#pragma omp atomic
-        y += ly;
-#pragma omp atomic
-        z += lz;
-    }
-    return QVector3D(x, y, z).normalized();
+    return parallelSum(mesh->getVertices(), list, &Vertex::normal).normalized();
 }
 
 QVector3D Sculptor::areaCenter(const std::vector<int> &list)
 {
     if (!mesh || list.empty())
         return QVector3D();
-    const std::vector<Vertex> &vertices = mesh->getVertices();
     const int n = static_cast<int>(list.size());
-    float x = 0.0f;
-    float y = 0.0f;
-    float z = 0.0f;
-#pragma omp parallel
-    {
-        float lx = 0.0f;
-        float ly = 0.0f;
-        float lz = 0.0f;
-#pragma omp for schedule(static)
-        for (int k = 0; k < n; ++k) {
-            const QVector3D &p = vertices[list[k]].position;
-            lx += p.x();
-            ly += p.y();
-            lz += p.z();
-        }
-#pragma omp atomic
-        x += lx;
-#pragma omp atomic
-        y += ly;
-#pragma omp atomic
-        z += lz;
-    }
-    return QVector3D(x, y, z) / float(n);
+    return parallelSum(mesh->getVertices(), list, &Vertex::position) / float(n);
 }
 
 void Sculptor::flatten(const std::vector<int> &list, float radiusSquared, float strength)
