@@ -1,4 +1,5 @@
 #include "Files.h"
+#include "SaveCommon.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -935,30 +936,15 @@ std::unique_ptr<Mesh> Files::buildMesh(const MeshData &data, QString *error)
 
 bool Files::saveSTL(const Mesh &mesh, const QString &path, const MessageSink &sink, QString *error)
 {
-    show(sink, QStringLiteral("Save"));
-    auto result = [&](bool ok) {
-        show(sink, readyMessage);
-        return ok;
-    };
+    SaveCommon::begin(sink);
+    if (!SaveCommon::checkCorners(mesh, error))
+        return SaveCommon::end(sink, false);
+    QSaveFile file(path);
+    if (!SaveCommon::open(file, path, error))
+        return SaveCommon::end(sink, false);
 
     const std::vector<Vertex> &vertices = mesh.getVertices();
     const std::vector<Triangle> &triangles = mesh.getTriangles();
-    const int vertexCount = static_cast<int>(vertices.size());
-    for (const Triangle &t : triangles) {
-        for (int v : {t.vertex1, t.vertex2, t.vertex3}) {
-            if (v < 0 || v >= vertexCount)
-                return result(fail(error,
-                    QStringLiteral("cannot save: triangle %1 names vertex %2, which does not "
-                                   "exist")
-                        .arg(t.id)
-                        .arg(v)));
-        }
-    }
-
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return result(
-            fail(error, QStringLiteral("cannot write \"%1\": %2").arg(path, file.errorString())));
 
     // Written in blocks of whole facets through one buffer.
     constexpr qsizetype facetsPerBlock = 1 << 14;
@@ -997,13 +983,5 @@ bool Files::saveSTL(const Mesh &mesh, const QString &path, const MessageSink &si
     }
     if (ok)
         ok = flush();
-    if (!ok) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return result(fail(error, QStringLiteral("cannot write \"%1\": %2").arg(path, reason)));
-    }
-    if (!file.commit())
-        return result(
-            fail(error, QStringLiteral("cannot write \"%1\": %2").arg(path, file.errorString())));
-    return result(true);
+    return SaveCommon::end(sink, SaveCommon::commit(file, ok, path, error));
 }

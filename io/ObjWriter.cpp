@@ -1,19 +1,13 @@
 // The OBJ writer of Files, and the writer chosen by a file's name.
 
 #include "Files.h"
+#include "SaveCommon.h"
 
 #include <QSaveFile>
 
 #include <charconv>
 
 namespace {
-
-bool fail(QString *error, const QString &reason)
-{
-    if (error)
-        *error = reason;
-    return false;
-}
 
 // Text of a float that reads back to the same float (the shortest such form).
 void appendFloat(QByteArray &out, float value)
@@ -34,32 +28,16 @@ void appendInt(QByteArray &out, qint64 value)
 
 bool Files::saveOBJ(const Mesh &mesh, const QString &path, const MessageSink &sink, QString *error)
 {
-    if (sink)
-        sink(QStringLiteral("Save"));
-    auto result = [&](bool ok) {
-        if (sink)
-            sink(QStringLiteral("Argilium"));
-        return ok;
-    };
+    SaveCommon::begin(sink);
+    if (!SaveCommon::checkCorners(mesh, error))
+        return SaveCommon::end(sink, false);
+    QSaveFile file(path);
+    if (!SaveCommon::open(file, path, error))
+        return SaveCommon::end(sink, false);
 
     const std::vector<Vertex> &vertices = mesh.getVertices();
     const std::vector<Triangle> &triangles = mesh.getTriangles();
     const int vertexCount = static_cast<int>(vertices.size());
-    for (const Triangle &t : triangles) {
-        for (int v : {t.vertex1, t.vertex2, t.vertex3}) {
-            if (v < 0 || v >= vertexCount)
-                return result(fail(error,
-                    QStringLiteral("cannot save: triangle %1 names vertex %2, which does not "
-                                   "exist")
-                        .arg(t.id)
-                        .arg(v)));
-        }
-    }
-
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return result(
-            fail(error, QStringLiteral("cannot write \"%1\": %2").arg(path, file.errorString())));
 
     // Lines are gathered in a buffer that is written whenever it passes a megabyte.
     constexpr qsizetype flushSize = 1 << 20;
@@ -106,15 +84,7 @@ bool Files::saveOBJ(const Mesh &mesh, const QString &path, const MessageSink &si
             flush();
     }
     flush();
-    if (!ok) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return result(fail(error, QStringLiteral("cannot write \"%1\": %2").arg(path, reason)));
-    }
-    if (!file.commit())
-        return result(
-            fail(error, QStringLiteral("cannot write \"%1\": %2").arg(path, file.errorString())));
-    return result(true);
+    return SaveCommon::end(sink, SaveCommon::commit(file, ok, path, error));
 }
 
 bool Files::save(const Mesh &mesh, const QString &path, const MessageSink &sink, QString *error)
