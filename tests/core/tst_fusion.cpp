@@ -1,3 +1,4 @@
+#include "MeshAsserts.h"
 #include "TestMeshes.h"
 #include "mesh/MeshCheck.h"
 #include "sculpt/Sculptor.h"
@@ -40,19 +41,10 @@ private slots:
     void strokeScriptFusesSheets();
 };
 
+using TestMeshes::allTriangles;
+using TestMeshes::allVertices;
+
 namespace {
-
-#define VERIFY_MESH(mesh)                                                                          \
-    do {                                                                                           \
-        const QString problem = checkMesh(mesh);                                                   \
-        QVERIFY2(problem.isEmpty(), qPrintable(problem));                                          \
-    } while (false)
-
-#define VERIFY_SAME(expected, mesh)                                                                \
-    do {                                                                                           \
-        const QString difference = TestMeshes::compareWithSnapshot(expected, mesh);                \
-        QVERIFY2(difference.isEmpty(), qPrintable(difference));                                    \
-    } while (false)
 
 using EdgeCounts = std::map<std::pair<int, int>, int>;
 
@@ -128,20 +120,6 @@ int components(const Mesh &mesh)
     for (int v = 0; v < mesh.getNbVertices(); ++v)
         roots.insert(find(v));
     return static_cast<int>(roots.size());
-}
-
-std::vector<int> allTriangles(const Mesh &mesh)
-{
-    std::vector<int> list(mesh.getNbTriangles());
-    std::iota(list.begin(), list.end(), 0);
-    return list;
-}
-
-std::vector<int> allVertices(const Mesh &mesh)
-{
-    std::vector<int> list(mesh.getNbVertices());
-    std::iota(list.begin(), list.end(), 0);
-    return list;
 }
 
 // Saves every record into the open state, for tests that then update the whole mesh.

@@ -1,3 +1,4 @@
+#include "MeshAsserts.h"
 #include "TestMeshes.h"
 #include "mesh/Mesh.h"
 #include "mesh/MeshCheck.h"
@@ -11,18 +12,6 @@ using IntList = std::vector<int>;
 Q_DECLARE_METATYPE(IntList)
 
 using namespace TestMeshes;
-
-#define CHECK_MESH(mesh)                                                                           \
-    do {                                                                                           \
-        const QString problem_ = checkMesh(mesh);                                                  \
-        QVERIFY2(problem_.isEmpty(), qPrintable(problem_));                                        \
-    } while (false)
-
-#define CHECK_SAME(expected, mesh)                                                                 \
-    do {                                                                                           \
-        const QString difference_ = compareWithSnapshot(expected, mesh);                           \
-        QVERIFY2(difference_.isEmpty(), qPrintable(difference_));                                  \
-    } while (false)
 
 namespace {
 
@@ -207,7 +196,7 @@ void TestHistory::nothingToUndo()
     const MeshSnapshot before = snapshot(*mesh);
     mesh->undo();
     mesh->redo();
-    CHECK_SAME(before, *mesh);
+    VERIFY_SAME(before, *mesh);
     QVERIFY(mesh->getUndoStates().empty());
     QVERIFY(mesh->getRedoStates().empty());
     QCOMPARE(mesh->getCurrentStateIndex(), -1);
@@ -234,28 +223,28 @@ void TestHistory::strokeUndoRedo()
     auto mesh = makeIcosphere(3);
     const MeshSnapshot before = snapshot(*mesh);
     applyStroke(*mesh, ops, 100);
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
     QCOMPARE(mesh->getNbTriangles(), int(before.triangles.size()) + triangleChange);
     QCOMPARE(mesh->getNbVertices(), int(before.vertices.size()) + vertexChange);
     const MeshSnapshot after = snapshot(*mesh);
     QVERIFY(!compareWithSnapshot(before, *mesh).isEmpty());
 
     mesh->undo();
-    CHECK_SAME(before, *mesh);
-    CHECK_MESH(*mesh);
+    VERIFY_SAME(before, *mesh);
+    VERIFY_MESH(*mesh);
     QVERIFY(mesh->isFirstStateUndone());
     mesh->undo();
-    CHECK_SAME(before, *mesh);
+    VERIFY_SAME(before, *mesh);
 
     mesh->redo();
-    CHECK_SAME(after, *mesh);
-    CHECK_MESH(*mesh);
+    VERIFY_SAME(after, *mesh);
+    VERIFY_MESH(*mesh);
     mesh->redo();
-    CHECK_SAME(after, *mesh);
+    VERIFY_SAME(after, *mesh);
 
     mesh->undo();
-    CHECK_SAME(before, *mesh);
-    CHECK_MESH(*mesh);
+    VERIFY_SAME(before, *mesh);
+    VERIFY_MESH(*mesh);
 }
 
 void TestHistory::twelveStrokes()
@@ -264,7 +253,7 @@ void TestHistory::twelveStrokes()
     std::vector<MeshSnapshot> snapshots {snapshot(*mesh)};
     for (int s = 0; s < 12; ++s) {
         applyStroke(*mesh, strokeKinds[s % 6], 5 + 101 * s);
-        CHECK_MESH(*mesh);
+        VERIFY_MESH(*mesh);
         snapshots.push_back(snapshot(*mesh));
     }
     QCOMPARE(int(mesh->getUndoStates().size()), Mesh::maxUndoStates);
@@ -273,23 +262,23 @@ void TestHistory::twelveStrokes()
     // Eleven undos walk back to the mesh after the first stroke; the twelfth does nothing.
     for (int u = 1; u <= 11; ++u) {
         mesh->undo();
-        CHECK_SAME(snapshots[12 - u], *mesh);
-        CHECK_MESH(*mesh);
+        VERIFY_SAME(snapshots[12 - u], *mesh);
+        VERIFY_MESH(*mesh);
     }
     QVERIFY(mesh->isFirstStateUndone());
     mesh->undo();
-    CHECK_SAME(snapshots[1], *mesh);
+    VERIFY_SAME(snapshots[1], *mesh);
     QCOMPARE(int(mesh->getRedoStates().size()), 11);
 
     // And redo walks forward again.
     for (int r = 1; r <= 11; ++r) {
         mesh->redo();
-        CHECK_SAME(snapshots[1 + r], *mesh);
-        CHECK_MESH(*mesh);
+        VERIFY_SAME(snapshots[1 + r], *mesh);
+        VERIFY_MESH(*mesh);
         QCOMPARE(mesh->getCurrentStateIndex(), r - 1 + (r == 1 ? 0 : 0));
     }
     mesh->redo();
-    CHECK_SAME(snapshots[12], *mesh);
+    VERIFY_SAME(snapshots[12], *mesh);
 }
 
 void TestHistory::newStrokeClearsRedo()
@@ -300,15 +289,15 @@ void TestHistory::newStrokeClearsRedo()
     mesh->undo();
     const MeshSnapshot afterFirst = snapshot(*mesh);
     applyStroke(*mesh, "carve", 20);
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
     QVERIFY(mesh->getRedoStates().empty());
     QCOMPARE(int(mesh->getUndoStates().size()), 2);
     const MeshSnapshot current = snapshot(*mesh);
     mesh->redo();
-    CHECK_SAME(current, *mesh);
+    VERIFY_SAME(current, *mesh);
     mesh->undo();
-    CHECK_SAME(afterFirst, *mesh);
-    CHECK_MESH(*mesh);
+    VERIFY_SAME(afterFirst, *mesh);
+    VERIFY_MESH(*mesh);
 }
 
 void TestHistory::firstStateUndoneThenRedone()
@@ -324,10 +313,10 @@ void TestHistory::firstStateUndoneThenRedone()
     mesh->redo();
     QVERIFY(!mesh->isFirstStateUndone());
     QCOMPARE(mesh->getCurrentStateIndex(), 0);
-    CHECK_SAME(after, *mesh);
+    VERIFY_SAME(after, *mesh);
     mesh->undo();
-    CHECK_SAME(before, *mesh);
-    CHECK_MESH(*mesh);
+    VERIFY_SAME(before, *mesh);
+    VERIFY_MESH(*mesh);
 }
 
 void TestHistory::newStateAfterUndos_data()
@@ -352,19 +341,19 @@ void TestHistory::newStateAfterUndos()
     const MeshSnapshot atNewState = snapshot(*mesh);
 
     applyStroke(*mesh, "bump split", 50);
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
     QCOMPARE(int(mesh->getUndoStates().size()), statesAfter);
     QCOMPARE(mesh->getCurrentStateIndex(), statesAfter - 1);
     QVERIFY(mesh->getRedoStates().empty());
     QVERIFY(!mesh->isFirstStateUndone());
 
     mesh->undo();
-    CHECK_SAME(atNewState, *mesh);
-    CHECK_MESH(*mesh);
+    VERIFY_SAME(atNewState, *mesh);
+    VERIFY_MESH(*mesh);
     if (statesAfter == 1) {
         QVERIFY(mesh->isFirstStateUndone());
         mesh->undo();
-        CHECK_SAME(atNewState, *mesh);
+        VERIFY_SAME(atNewState, *mesh);
     }
 }
 

@@ -1,3 +1,4 @@
+#include "MeshAsserts.h"
 #include "TestMeshes.h"
 #include "mesh/HistoryMemory.h"
 #include "mesh/Mesh.h"
@@ -8,18 +9,6 @@
 #include <vector>
 
 using namespace TestMeshes;
-
-#define CHECK_MESH(mesh)                                                                           \
-    do {                                                                                           \
-        const QString problem_ = checkMesh(mesh);                                                  \
-        QVERIFY2(problem_.isEmpty(), qPrintable(problem_));                                        \
-    } while (false)
-
-#define CHECK_SAME(expected, mesh)                                                                 \
-    do {                                                                                           \
-        const QString difference_ = compareWithSnapshot(expected, mesh);                           \
-        QVERIFY2(difference_.isEmpty(), qPrintable(difference_));                                  \
-    } while (false)
 
 namespace {
 
@@ -101,7 +90,7 @@ void TestHistoryBudget::countsRecordsWithLists()
     mesh->getVerticesState().pop_back();
     mesh->undo();
     QVERIFY(mesh->getHistoryBytes() > expected);
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
 }
 
 void TestHistoryBudget::budgetDropsOldest_data()
@@ -161,16 +150,16 @@ void TestHistoryBudget::budgetDropsOldest()
     const MeshSnapshot end = snapshot(*mesh);
     for (int k = 0; k < kept; ++k) {
         mesh->undo();
-        CHECK_SAME(before[strokes - 1 - k], *mesh);
+        VERIFY_SAME(before[strokes - 1 - k], *mesh);
     }
     const MeshSnapshot oldest = snapshot(*mesh);
     mesh->undo();
-    CHECK_SAME(oldest, *mesh);
-    CHECK_MESH(*mesh);
+    VERIFY_SAME(oldest, *mesh);
+    VERIFY_MESH(*mesh);
     for (int k = 0; k <= kept; ++k)
         mesh->redo();
-    CHECK_SAME(end, *mesh);
-    CHECK_MESH(*mesh);
+    VERIFY_SAME(end, *mesh);
+    VERIFY_MESH(*mesh);
 }
 
 void TestHistoryBudget::stateLimitStays()
@@ -200,8 +189,8 @@ void TestHistoryBudget::overBudgetDuringStroke()
     QCOMPARE(int(mesh->getUndoStates().size()), 1);
     QVERIFY(mesh->getHistoryBytes() > mesh->getHistoryBudget());
     mesh->undo();
-    CHECK_SAME(before, *mesh);
-    CHECK_MESH(*mesh);
+    VERIFY_SAME(before, *mesh);
+    VERIFY_MESH(*mesh);
 }
 
 void TestHistoryBudget::loweringBudgetDrops()
@@ -216,7 +205,7 @@ void TestHistoryBudget::loweringBudgetDrops()
     QCOMPARE(mesh->getCurrentStateIndex(), 0);
     mesh->undo();
     QVERIFY(mesh->isFirstStateUndone());
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
 }
 
 void TestHistoryBudget::contentVersion()
@@ -289,7 +278,7 @@ void TestHistoryBudget::contentVersionAfterDrops()
     QCOMPARE(int(mesh->getUndoStates().size()), 1);
     mesh->undo();
     QCOMPARE(mesh->getContentVersion(), a);
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
 }
 
 QTEST_APPLESS_MAIN(TestHistoryBudget)

@@ -1,3 +1,4 @@
+#include "MeshAsserts.h"
 #include "TestMeshes.h"
 #include "geometry/Geometry.h"
 #include "mesh/Mesh.h"
@@ -193,8 +194,7 @@ void TestMesh::pipeline()
         QVERIFY(root->aabbSplit.containsPoint(t.aabb.computeCenter()));
     QVERIFY(after.contains(root->aabbSplit));
 
-    const QString problem = checkMesh(*mesh);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    VERIFY_MESH(*mesh);
 }
 
 void TestMesh::flatMeshBox()
@@ -213,8 +213,7 @@ void TestMesh::flatMeshBox()
     const float ex = points.max.x() - points.min.x();
     QVERIFY(qFuzzyCompare(root->aabbSplit.min.x(), points.min.x() - 0.2f * ex));
     QVERIFY(qFuzzyCompare(root->aabbSplit.max.x(), points.max.x() + 0.2f * ex));
-    const QString problem = checkMesh(*mesh);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    VERIFY_MESH(*mesh);
 }
 
 void TestMesh::coincidentVertices()
@@ -234,8 +233,7 @@ void TestMesh::coincidentVertices()
     QVERIFY(box.containsPoint(p));
     for (const Vertex &v : mesh->getVertices())
         QVERIFY(!std::isnan(v.normal.x()));
-    const QString problem = checkMesh(*mesh);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    VERIFY_MESH(*mesh);
 }
 
 void TestMesh::statusMessages()
@@ -333,8 +331,7 @@ void TestMesh::neighbourhood()
         }
         QCOMPARE(result, expected);
     }
-    const QString same = compareWithSnapshot(before, *mesh);
-    QVERIFY2(same.isEmpty(), qPrintable(same));
+    VERIFY_SAME(before, *mesh);
 }
 
 void TestMesh::isolatedVertexHasEmptyRing()
@@ -343,8 +340,7 @@ void TestMesh::isolatedVertexHasEmptyRing()
     QVERIFY(mesh->getVertex(3).ringIndices.empty());
     QCOMPARE(mesh->getVertex(3).normal, QVector3D(0, 0, 0));
     QCOMPARE(mesh->getVertex(0).ringIndices, IntList({1, 2}));
-    const QString problem = checkMesh(*mesh);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    VERIFY_MESH(*mesh);
 }
 
 void TestMesh::updateMeshRecomputes()
@@ -378,8 +374,7 @@ void TestMesh::updateMeshRecomputes()
             sum += mesh->getTriangle(t).normal;
         QCOMPARE(v.normal, sum.normalized());
     }
-    const QString problem = checkMesh(*mesh);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    VERIFY_MESH(*mesh);
 }
 
 void TestMesh::gpuSeam()
@@ -432,8 +427,7 @@ void TestMesh::gpuCapacity()
     else
         QCOMPARE(
             log, QStringList({"indices " + QString::number(added), "positions 4", "normals 4"}));
-    const QString problem = checkMesh(*mesh);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    VERIFY_MESH(*mesh);
 }
 
 void TestMesh::checkFindsFaults_data()

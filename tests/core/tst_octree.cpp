@@ -1,3 +1,4 @@
+#include "MeshAsserts.h"
 #include "TestMeshes.h"
 #include "geometry/Geometry.h"
 #include "mesh/Mesh.h"
@@ -17,12 +18,6 @@ Q_DECLARE_METATYPE(IntList)
 using namespace TestMeshes;
 
 namespace {
-
-#define CHECK_MESH(mesh)                                                                           \
-    do {                                                                                           \
-        const QString problem_ = checkMesh(mesh);                                                  \
-        QVERIFY2(problem_.isEmpty(), qPrintable(problem_));                                        \
-    } while (false)
 
 // A triangle soup: triangle i has its own three vertices 3i, 3i + 1, 3i + 2, and its box is
 // centred on centres[i] with half extent s (exactly, for dyadic values). Not scaled: the octree is
@@ -183,7 +178,7 @@ void TestOctree::leafCapacity()
         QCOMPARE(int(all.size()), count);
         QCOMPARE(all.back(), count - 1);
     }
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
 }
 
 void TestOctree::depthLimit()
@@ -207,7 +202,7 @@ void TestOctree::depthLimit()
     QVERIFY(leaf->isLeaf());
     QCOMPARE(root->maxDepthBelow(), 8);
     QVERIFY(mesh->getLeavesUpdate().empty());
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
 }
 
 void TestOctree::childCells()
@@ -255,7 +250,7 @@ void TestOctree::childSlot()
     QVERIFY(!root->isLeaf());
     const Triangle &t = mesh->getTriangles().back();
     QCOMPARE(ancestorAtDepth(t.leaf, 1), root->children[slot].get());
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
 }
 
 namespace {
@@ -312,7 +307,7 @@ void TestOctree::roundingBetweenCells()
     auto mesh = soup(centres, 0.0f, root);
     const Triangle &t = mesh->getTriangles().back();
     QCOMPARE(ancestorAtDepth(t.leaf, 1), mesh->getOctree()->children[expectedSlot].get());
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
 
     // Moved onto the point afterwards: in one leaf, listed once.
     const QVector3D delta = point - mesh->getTriangle(0).aabb.computeCenter();
@@ -321,7 +316,7 @@ void TestOctree::roundingBetweenCells()
     if (!gap)
         QCOMPARE(
             ancestorAtDepth(mesh->getTriangle(0).leaf, 1), mesh->getOctree()->children[0].get());
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
 }
 
 void TestOctree::moveBetweenLeaves_data()
@@ -364,7 +359,7 @@ void TestOctree::moveBetweenLeaves()
     QCOMPARE(mesh->getTriangle(last).leafIndex, oldPosition);
     QVERIFY(std::count(from->triangleIndices.begin(), from->triangleIndices.end(), t) == 0);
     QVERIFY(tri.aabb.contains(to->aabbLoose));
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
 
     // Moving the last entry of a leaf leaves the rest in place.
     const int tail = to->triangleIndices.back();
@@ -372,7 +367,7 @@ void TestOctree::moveBetweenLeaves()
     translateTriangles(*mesh, {tail}, QVector3D(-4, -4, -4));
     QCOMPARE(to->triangleIndices, before);
     QCOMPARE(mesh->getTriangle(tail).leaf, from);
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
 }
 
 void TestOctree::looseBoxGrowsUpwards()
@@ -403,7 +398,7 @@ void TestOctree::looseBoxGrowsUpwards()
     // A ray through the stretched part only still finds the triangle.
     const IntList hits = root->intersectRay(QVector3D(5.5f, 5.5f, -100), QVector3D(0, 0, 1));
     QVERIFY(std::find(hits.begin(), hits.end(), chosen) != hits.end());
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
 }
 
 void TestOctree::rebuildWhenLeavingRoot_data()
@@ -430,7 +425,7 @@ void TestOctree::rebuildWhenLeavingRoot()
     QVERIFY(mesh->getTriangle(5).leaf);
     QVERIFY(mesh->getTriangle(5).aabb.contains(mesh->getTriangle(5).leaf->aabbLoose));
     QVERIFY(mesh->getTriangle(5).aabb.contains(root->aabbLoose));
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
 
     // Queries still reach it.
     const QVector3D c = mesh->getTriangle(5).aabb.computeCenter();
@@ -466,7 +461,7 @@ void TestOctree::splitAndMerge()
     QCOMPARE(root->children[0]->children[0]->depth, 2);
     QVERIFY(root->children[6]->isLeaf());
     QCOMPARE(root->countNodes(), 17);
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
 
     // Move everything to slot 6: slot 0's children empty and merge; slot 6 splits.
     translateTriangles(*mesh, all, QVector3D(4, 4, 4));
@@ -478,7 +473,7 @@ void TestOctree::splitAndMerge()
     QVERIFY(root->children[0]->triangleIndices.empty());
     QVERIFY(!root->children[6]->isLeaf());
     QCOMPARE(root->countNodes(), 17);
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
 
     // Untouched empty leaves are left alone.
     const int nodes = root->countNodes();
@@ -504,7 +499,7 @@ void TestOctree::mergeChain()
     for (int i = 0; i < mesh->getNbVertices(); ++i)
         mesh->computeRingVertices(i);
     QCOMPARE(mesh->getNbVertices(), 3);
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
 
     root->intersectSphere(QVector3D(1, 1, 1), 0.01f, mesh->getLeavesUpdate());
     QVERIFY(!mesh->getLeavesUpdate().empty());
@@ -512,7 +507,7 @@ void TestOctree::mergeChain()
     // The whole emptied subtree goes, not only its lowest level.
     QVERIFY(root->children[0]->isLeaf());
     QCOMPARE(root->countNodes(), 9);
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
 }
 
 void TestOctree::queriesMatchBruteForce_data()
@@ -542,7 +537,7 @@ void TestOctree::queriesMatchBruteForce()
             mesh->getVertex(v).position += push;
         const IntList triangles = mesh->getTrianglesFromVertices(vertices);
         mesh->updateMesh(triangles, mesh->getVerticesFromTriangles(triangles));
-        CHECK_MESH(*mesh);
+        VERIFY_MESH(*mesh);
     }
 
     const Octree *root = mesh->getOctree();
@@ -610,7 +605,7 @@ void TestOctree::looseBoxVersusCell()
     mesh->updateMesh({id}, {v, v + 1, v + 2});
     const Octree *root = mesh->getOctree();
     QCOMPARE(triangles[id].leaf, root->children[0].get());
-    CHECK_MESH(*mesh);
+    VERIFY_MESH(*mesh);
 
     // The ray crosses only the loose part of slot 0's box.
     const QVector3D origin(6, 1.25f, -5);

@@ -1,3 +1,4 @@
+#include "MeshAsserts.h"
 #include "TestMeshes.h"
 #include "geometry/Picking.h"
 #include "mesh/MeshCheck.h"
@@ -41,6 +42,10 @@ private slots:
     void noMeshDoesNothing();
 };
 
+using TestMeshes::allTriangles;
+using TestMeshes::allVertices;
+using TestMeshes::positions;
+
 namespace {
 
 constexpr int gridSize = 8;
@@ -48,30 +53,6 @@ constexpr int gridSize = 8;
 int gridIndex(int i, int j)
 {
     return j * (gridSize + 1) + i;
-}
-
-std::vector<int> allVertices(const Mesh &mesh)
-{
-    std::vector<int> list(mesh.getNbVertices());
-    for (int i = 0; i < mesh.getNbVertices(); ++i)
-        list[i] = i;
-    return list;
-}
-
-std::vector<int> allTriangles(const Mesh &mesh)
-{
-    std::vector<int> list(mesh.getNbTriangles());
-    for (int i = 0; i < mesh.getNbTriangles(); ++i)
-        list[i] = i;
-    return list;
-}
-
-std::vector<QVector3D> positions(const Mesh &mesh)
-{
-    std::vector<QVector3D> result;
-    for (const Vertex &v : mesh.getVertices())
-        result.push_back(v.position);
-    return result;
 }
 
 // Moves every vertex by a small pseudo-random amount (a fixed sequence) and brings normals,
@@ -208,8 +189,7 @@ void TestSculptor::inflateFalloff()
     QCOMPARE(displacement.x(), 0.0f);
     QCOMPARE(displacement.y(), 0.0f);
     QCOMPARE(mesh->getNbVertices(), (gridSize + 1) * (gridSize + 1));
-    const QString problem = checkMesh(*mesh);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    VERIFY_MESH(*mesh);
 }
 
 void TestSculptor::deflateOppositeOfInflate()
@@ -459,8 +439,7 @@ void TestSculptor::flattenWithoutPlane()
     const std::vector<int> list = empty ? std::vector<int>() : allVertices(*mesh);
     QVERIFY(sculptor.areaNormal(list).isNull());
     sculptor.flatten(list, 1e6f, 1.0f);
-    const QString difference = TestMeshes::compareWithSnapshot(before, *mesh);
-    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    VERIFY_SAME(before, *mesh);
 }
 
 void TestSculptor::adaptiveLimits_data()
@@ -566,8 +545,7 @@ void TestSculptor::culling()
         (facing ? front : back) += 1;
     }
     QVERIFY(front > 0 && back > 0);
-    const QString problem = checkMesh(*mesh);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    VERIFY_MESH(*mesh);
 }
 
 void TestSculptor::stepKeepsCountsAndWidensList()
@@ -610,8 +588,7 @@ void TestSculptor::stepKeepsCountsAndWidensList()
         else
             QVERIFY(mesh->getVertex(i).position.length() > start[i].length());
     }
-    const QString problem = checkMesh(*mesh);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    VERIFY_MESH(*mesh);
 }
 
 void TestSculptor::emptySelectionChangesNothing()
@@ -627,10 +604,8 @@ void TestSculptor::emptySelectionChangesNothing()
         sculptor.sculpt(none, QVector3D(1, 2, 3), 100.0f, QVector3D(0, 0, -1));
         QVERIFY(none.empty());
     }
-    const QString difference = TestMeshes::compareWithSnapshot(before, *mesh);
-    QVERIFY2(difference.isEmpty(), qPrintable(difference));
-    const QString problem = checkMesh(*mesh);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    VERIFY_SAME(before, *mesh);
+    VERIFY_MESH(*mesh);
 }
 
 void TestSculptor::noMeshDoesNothing()

@@ -1,3 +1,4 @@
+#include "MeshAsserts.h"
 #include "TestMeshes.h"
 #include "mesh/MeshCheck.h"
 #include "sculpt/Sculptor.h"
@@ -34,6 +35,8 @@ private slots:
     void threadCountDoesNotMatter();
 };
 
+using TestMeshes::positions;
+
 namespace {
 
 // Dabs straight down (-z) onto the top of a sphere, at the given x positions, y = 0.
@@ -60,26 +63,6 @@ StrokeScript downwardStroke(
     Q_UNUSED(ok);
     return script;
 }
-
-std::vector<QVector3D> positions(const Mesh &mesh)
-{
-    std::vector<QVector3D> result;
-    for (const Vertex &v : mesh.getVertices())
-        result.push_back(v.position);
-    return result;
-}
-
-#define VERIFY_MESH(mesh)                                                                          \
-    do {                                                                                           \
-        const QString problem = checkMesh(mesh);                                                   \
-        QVERIFY2(problem.isEmpty(), qPrintable(problem));                                          \
-    } while (false)
-
-#define VERIFY_SAME(expected, mesh)                                                                \
-    do {                                                                                           \
-        const QString difference = TestMeshes::compareWithSnapshot(expected, mesh);                \
-        QVERIFY2(difference.isEmpty(), qPrintable(difference));                                    \
-    } while (false)
 
 } // namespace
 

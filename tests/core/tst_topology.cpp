@@ -1,3 +1,4 @@
+#include "MeshAsserts.h"
 #include "TestMeshes.h"
 #include "mesh/MeshCheck.h"
 #include "sculpt/Sculptor.h"
@@ -45,27 +46,9 @@ private slots:
     void modesThroughStrokes();
 };
 
+using TestMeshes::allTriangles;
+
 namespace {
-
-#define VERIFY_MESH(mesh)                                                                          \
-    do {                                                                                           \
-        const QString problem = checkMesh(mesh);                                                   \
-        QVERIFY2(problem.isEmpty(), qPrintable(problem));                                          \
-    } while (false)
-
-#define VERIFY_SAME(expected, mesh)                                                                \
-    do {                                                                                           \
-        const QString difference = TestMeshes::compareWithSnapshot(expected, mesh);                \
-        QVERIFY2(difference.isEmpty(), qPrintable(difference));                                    \
-    } while (false)
-
-std::vector<int> allTriangles(const Mesh &mesh)
-{
-    std::vector<int> list(mesh.getNbTriangles());
-    for (int i = 0; i < mesh.getNbTriangles(); ++i)
-        list[i] = i;
-    return list;
-}
 
 // Number of triangles on each edge (smaller index, larger index).
 std::map<std::pair<int, int>, int> edgeCounts(const Mesh &mesh)

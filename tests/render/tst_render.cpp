@@ -1,3 +1,4 @@
+#include "MeshAsserts.h"
 #include "TestMeshes.h"
 #include "mesh/Mesh.h"
 #include "mesh/MeshCheck.h"
@@ -435,8 +436,7 @@ void TestRender::patchOrRebuild()
     }
     QVERIFY(renderer->programReady());
     QCOMPARE(gl()->glGetError(), GLenum(GL_NO_ERROR));
-    const QString problem = checkMesh(*mesh);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    VERIFY_MESH(*mesh);
 }
 
 void TestRender::modesDraw_data()

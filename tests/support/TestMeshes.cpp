@@ -1,6 +1,7 @@
 #include "TestMeshes.h"
 
 #include <cstdint>
+#include <numeric>
 #include <unordered_map>
 
 namespace TestMeshes {
@@ -111,6 +112,28 @@ std::unique_ptr<Mesh> makeIcosphere(int level)
 {
     const IcosphereData data = icosphereData(level);
     return meshFromArrays(data.positions, data.triangles);
+}
+
+std::vector<int> allVertices(const Mesh &mesh)
+{
+    std::vector<int> list(mesh.getNbVertices());
+    std::iota(list.begin(), list.end(), 0);
+    return list;
+}
+
+std::vector<int> allTriangles(const Mesh &mesh)
+{
+    std::vector<int> list(mesh.getNbTriangles());
+    std::iota(list.begin(), list.end(), 0);
+    return list;
+}
+
+std::vector<QVector3D> positions(const Mesh &mesh)
+{
+    std::vector<QVector3D> result;
+    for (const Vertex &v : mesh.getVertices())
+        result.push_back(v.position);
+    return result;
 }
 
 MeshSnapshot snapshot(const Mesh &mesh)

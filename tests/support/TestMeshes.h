@@ -44,6 +44,12 @@ struct MeshSnapshot
     std::vector<Triangle> triangles;
 };
 
+// Every vertex index (0 .. n - 1) and every triangle index, in order.
+std::vector<int> allVertices(const Mesh &mesh);
+std::vector<int> allTriangles(const Mesh &mesh);
+// The vertices' positions, in vertex order.
+std::vector<QVector3D> positions(const Mesh &mesh);
+
 MeshSnapshot snapshot(const Mesh &mesh);
 // Compares positions, normals, ids, triangle and ring lists of the vertices, and ids, corners,
 // normals and boxes of the triangles, exactly (bit for bit on the floats). Stamps and octree
