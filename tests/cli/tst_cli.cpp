@@ -1,4 +1,5 @@
 #include "MeshBytes.h"
+#include "TestIo.h"
 #include "io/Files.h"
 #include "mesh/MeshCheck.h"
 
@@ -6,49 +7,19 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
 
 using namespace MeshBytes;
+using namespace TestIo;
 
 namespace {
 
-struct Run
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
-
 Run runCli(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral(ARGILIUM_CLI), arguments);
-    Run run;
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.status = process.exitCode();
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-// A cube of side 4 centred on (10, -2, 1): diagonal 4 * sqrt(3).
-PositionList movedCube()
-{
-    PositionList out;
-    for (const QVector3D &p : cubePositions)
-        out.push_back((p - QVector3D(0.5f, 0.5f, 0.5f)) * 4.0f + QVector3D(10, -2, 1));
-    return out;
+    return runProgram(QStringLiteral(ARGILIUM_CLI), arguments, 60000);
 }
 
 } // namespace

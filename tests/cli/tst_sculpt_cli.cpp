@@ -1,4 +1,5 @@
 #include "MeshBytes.h"
+#include "TestIo.h"
 #include "TestMeshes.h"
 #include "io/Files.h"
 
@@ -6,44 +7,18 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
 
-namespace {
+using namespace TestIo;
 
-struct Run
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
+namespace {
 
 Run runCli(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral(ARGILIUM_CLI), arguments);
-    Run run;
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.status = process.exitCode();
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return runProgram(QStringLiteral(ARGILIUM_CLI), arguments, 120000);
 }
 
 std::vector<QVector3D> positionsOf(const QString &path)

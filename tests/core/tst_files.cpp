@@ -1,4 +1,5 @@
 #include "MeshBytes.h"
+#include "TestIo.h"
 #include "TestMeshes.h"
 #include "io/Files.h"
 #include "mesh/Mesh.h"
@@ -26,6 +27,7 @@
 #endif
 
 using namespace MeshBytes;
+using namespace TestIo;
 Q_DECLARE_METATYPE(IntList)
 Q_DECLARE_METATYPE(PositionList)
 Q_DECLARE_METATYPE(Files::Kind)
@@ -101,20 +103,6 @@ void writeSeed(Files::Kind kind, const QByteArray &bytes)
         + QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex())));
     if (f.open(QIODevice::WriteOnly))
         f.write(bytes);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 QByteArray icosphereSTL(int level)

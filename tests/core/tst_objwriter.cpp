@@ -1,4 +1,5 @@
 #include "MeshBytes.h"
+#include "TestIo.h"
 #include "TestMeshes.h"
 #include "io/Files.h"
 #include "mesh/Mesh.h"
@@ -14,6 +15,7 @@
 
 using namespace MeshBytes;
 using namespace TestMeshes;
+using namespace TestIo;
 
 Q_DECLARE_METATYPE(Files::Kind)
 
@@ -24,27 +26,6 @@ using MeshMaker = std::function<std::unique_ptr<Mesh>()>;
 bool sameBits(float a, float b)
 {
     return std::bit_cast<quint32>(a) == std::bit_cast<quint32>(b);
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-// A cube of side 4 centred on (10, -2, 1), so that the file's units differ from the mesh's.
-PositionList movedCube()
-{
-    PositionList out;
-    for (const QVector3D &p : cubePositions)
-        out.push_back((p - QVector3D(0.5f, 0.5f, 0.5f)) * 4.0f + QVector3D(10, -2, 1));
-    return out;
 }
 
 } // namespace
@@ -109,7 +90,7 @@ void TestObjWriter::roundTrip()
         qPrintable(error));
     QCOMPARE(messages, QStringList({QStringLiteral("Save"), QStringLiteral("Argilium")}));
 
-    const QByteArray bytes = readAll(out);
+    const QByteArray bytes = readFile(out);
     QVERIFY(bytes.startsWith("# Argilium"));
     QVERIFY(bytes.endsWith('\n'));
     MeshData data;
@@ -144,7 +125,7 @@ void TestObjWriter::fileUnitsKept()
 {
     const PositionList cube = movedCube();
     const QString in = path(QStringLiteral("cube.obj"));
-    QVERIFY(writeAll(in, objText(cube, cubeFaces)));
+    QVERIFY(writeFile(in, objText(cube, cubeFaces)));
     QString error;
     std::unique_ptr<Mesh> mesh = Files::load(in, {}, &error);
     QVERIFY2(mesh, qPrintable(error));
@@ -153,7 +134,7 @@ void TestObjWriter::fileUnitsKept()
     const QString out = path(QStringLiteral("cube-out.obj"));
     QVERIFY2(Files::saveOBJ(*mesh, out, {}, &error), qPrintable(error));
     MeshData data;
-    QVERIFY2(Files::parseOBJ(readAll(out), data, &error), qPrintable(error));
+    QVERIFY2(Files::parseOBJ(readFile(out), data, &error), qPrintable(error));
     QCOMPARE(data.positions.size(), cube.size());
     for (std::size_t i = 0; i < cube.size(); ++i)
         QVERIFY2((data.positions[i] - cube[i]).length() < 1e-5f,
@@ -174,7 +155,7 @@ void TestObjWriter::sculptedMeshRoundTrip()
     QString error;
     QVERIFY2(Files::saveOBJ(*mesh, out, {}, &error), qPrintable(error));
     MeshData data;
-    QVERIFY2(Files::parseOBJ(readAll(out), data, &error), qPrintable(error));
+    QVERIFY2(Files::parseOBJ(readFile(out), data, &error), qPrintable(error));
     QCOMPARE(data.corners[0], mesh->getTriangle(0).vertex1);
     QCOMPARE(data.corners[1], mesh->getTriangle(0).vertex2);
     const float k = 1.0f / mesh->getScale();
@@ -187,11 +168,11 @@ void TestObjWriter::badTriangleKeepsFile()
     std::unique_ptr<Mesh> mesh = makeTetrahedron();
     mesh->getTriangle(2).vertex3 = 99;
     const QString out = path(QStringLiteral("kept.obj"));
-    QVERIFY(writeAll(out, "previous"));
+    QVERIFY(writeFile(out, "previous"));
     QString error;
     QVERIFY(!Files::saveOBJ(*mesh, out, {}, &error));
     QVERIFY2(error.contains(QStringLiteral("vertex 99")), qPrintable(error));
-    QCOMPARE(readAll(out), QByteArray("previous"));
+    QCOMPARE(readFile(out), QByteArray("previous"));
 }
 
 void TestObjWriter::unwritableTarget()
@@ -226,7 +207,7 @@ void TestObjWriter::saveChoosesByName()
     const QString out = path(name);
     QString error;
     QVERIFY2(Files::save(*mesh, out, {}, &error), qPrintable(error));
-    const QByteArray bytes = readAll(out);
+    const QByteArray bytes = readFile(out);
     if (obj)
         QVERIFY(bytes.startsWith("# Argilium"));
     else
@@ -325,7 +306,7 @@ void TestObjWriter::loadReportsInOrder()
     const IcosphereData sphere = icosphereData(4);
     FaceList faces(sphere.triangles.begin(), sphere.triangles.end());
     const QString in = path(QStringLiteral("progress.stl"));
-    QVERIFY(writeAll(in, binarySTL(facetsOf(sphere.positions, faces))));
+    QVERIFY(writeFile(in, binarySTL(facetsOf(sphere.positions, faces))));
     QStringList events;
     QString error;
     std::unique_ptr<Mesh> mesh = Files::load(

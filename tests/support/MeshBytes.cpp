@@ -139,6 +139,14 @@ IntList flatten(const FaceList &faces, int offset)
     return out;
 }
 
+PositionList movedCube()
+{
+    PositionList out;
+    for (const QVector3D &p : cubePositions)
+        out.push_back((p - QVector3D(0.5f, 0.5f, 0.5f)) * 4.0f + QVector3D(10, -2, 1));
+    return out;
+}
+
 FacetList facetsOf(const PositionList &positions, const FaceList &faces)
 {
     FacetList out;

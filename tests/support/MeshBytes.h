@@ -47,6 +47,9 @@ QByteArray file3DS(const QByteArray &editorChunks, const QByteArray &mainExtra =
 // A unit cube: 8 corners, 12 outward triangles.
 extern const PositionList cubePositions;
 extern const FaceList cubeFaces;
+// The unit cube scaled to side 4 and centred on (10, -2, 1), so that a file's units differ from
+// those of the mesh read from it: diagonal 4 * sqrt(3).
+PositionList movedCube();
 
 IntList flatten(const FaceList &faces, int offset = 0);
 FacetList facetsOf(const PositionList &positions, const FaceList &faces);
