@@ -1,4 +1,6 @@
+#include "TestIo.h"
 #include "TestMeshes.h"
+#include "WindowSetup.h"
 #include "app/HelpDialog.h"
 #include "app/LoadProgress.h"
 #include "app/SaveFormat.h"
@@ -89,10 +91,7 @@ private:
 
 QString TestFirstStart::writeSphere(int level, const QString &name)
 {
-    const QString path = dir.filePath(name);
-    if (!QFile::exists(path))
-        Files::saveSTL(*makeIcosphere(level), path);
-    return path;
+    return TestIo::icosphereFile(dir.filePath(name), level);
 }
 
 void TestFirstStart::initTestCase()
@@ -102,12 +101,7 @@ void TestFirstStart::initTestCase()
 
 void TestFirstStart::init()
 {
-    window = std::make_unique<Window>();
-    window->resize(1200, 800);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    view = window->getView();
-    QTRY_VERIFY(view->getCamera().getViewport().width() > 0);
+    showTestWindow(window, view, false);
 }
 
 void TestFirstStart::cleanup()

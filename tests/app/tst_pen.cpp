@@ -1,4 +1,6 @@
+#include "TestIo.h"
 #include "TestMeshes.h"
+#include "WindowSetup.h"
 #include "app/Widget3D.h"
 #include "app/Window.h"
 #include "io/Files.h"
@@ -78,10 +80,7 @@ private:
 
 QString TestPen::spherePath()
 {
-    const QString path = dir.filePath(QStringLiteral("sphere.stl"));
-    if (!QFile::exists(path))
-        Files::saveSTL(*makeIcosphere(3), path);
-    return path;
+    return TestIo::icosphereFile(dir.filePath(QStringLiteral("sphere.stl")), 3);
 }
 
 bool TestPen::tablet(QEvent::Type type, QPointF pos, qreal pressure, Qt::MouseButton button,
@@ -162,13 +161,9 @@ void TestPen::openSphere()
 
 void TestPen::init()
 {
-    window = std::make_unique<Window>();
-    window->resize(1200, 800);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    view = window->getView();
-    QTRY_VERIFY(view->getCamera().getViewport().width() > 0);
-    QTest::qWait(50);
+    showTestWindow(window, view);
+    if (QTest::currentTestFailed())
+        return;
     openSphere();
     centre = QPointF(view->width() / 2, view->height() / 2); // whole pixels, as the mouse has
 }

@@ -1,4 +1,6 @@
+#include "TestIo.h"
 #include "TestMeshes.h"
+#include "WindowSetup.h"
 #include "app/Autosave.h"
 #include "app/Document.h"
 #include "app/Prompts.h"
@@ -60,7 +62,6 @@ private:
     QString sphere(const QString &name, int level = 3);
     QAction *action(const QString &text) const;
     void stroke(QPoint offset = QPoint(60, 30));
-    void openWindow();
     // Writes a recovery file as a process with the given number would have left it.
     QString leaveOrphan(qint64 pid, const QString &original, const QByteArray &bytes = {});
 
@@ -104,17 +105,6 @@ void TestReliability::cleanupTestCase()
     Autosave::setFolder(QString());
 }
 
-void TestReliability::openWindow()
-{
-    window = std::make_unique<Window>();
-    window->resize(1200, 800);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    view = window->getView();
-    QTRY_VERIFY(view->getCamera().getViewport().width() > 0);
-    QTest::qWait(50);
-}
-
 void TestReliability::init()
 {
     QDir(folder).removeRecursively();
@@ -123,7 +113,7 @@ void TestReliability::init()
     recoverAnswer = false;
     saveName.clear();
     openName.clear();
-    openWindow();
+    showTestWindow(window, view);
 }
 
 void TestReliability::cleanup()
@@ -138,12 +128,7 @@ void TestReliability::cleanup()
 
 QString TestReliability::sphere(const QString &name, int level)
 {
-    const QString path = dir.filePath(name);
-    if (!QFile::exists(path)) {
-        std::unique_ptr<Mesh> mesh = makeIcosphere(level);
-        Files::saveSTL(*mesh, path);
-    }
-    return path;
+    return TestIo::icosphereFile(dir.filePath(name), level);
 }
 
 QAction *TestReliability::action(const QString &text) const
@@ -452,7 +437,7 @@ void TestReliability::cancelledExitKeepsCopy()
     window.reset();
     QVERIFY(QFile::exists(file));
     QFile::remove(file);
-    openWindow();
+    showTestWindow(window, view);
 }
 
 void TestReliability::recoveryOffer_data()

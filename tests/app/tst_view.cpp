@@ -1,4 +1,6 @@
+#include "TestIo.h"
 #include "TestMeshes.h"
+#include "WindowSetup.h"
 #include "app/Widget3D.h"
 #include "app/Window.h"
 #include "geometry/Geometry.h"
@@ -59,11 +61,7 @@ private:
 
 QString TestView::writeSphere(int level, const QString &name)
 {
-    std::unique_ptr<Mesh> mesh = makeIcosphere(level);
-    const QString path = dir.filePath(name);
-    if (!QFile::exists(path))
-        Files::saveSTL(*mesh, path);
-    return path;
+    return TestIo::icosphereFile(dir.filePath(name), level);
 }
 
 void TestView::closeMessageBoxes()
@@ -92,14 +90,7 @@ void TestView::initTestCase()
 
 void TestView::init()
 {
-    window = std::make_unique<Window>();
-    window->resize(1200, 800);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    view = window->getView();
-    // Let the view paint once so that the camera has matrices for picking.
-    QTRY_VERIFY(view->getCamera().getViewport().width() > 0);
-    QTest::qWait(50);
+    showTestWindow(window, view);
 }
 
 void TestView::cleanup()
