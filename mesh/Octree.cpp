@@ -116,8 +116,15 @@ void Octree::split(Mesh &mesh)
         groups[slot].push_back(index);
     }
     std::vector<int>().swap(triangleIndices);
-    for (int slot = 0; slot < 8; ++slot) {
+    for (int slot = 0; slot < 8; ++slot)
         children[slot] = std::make_unique<Octree>(this, depth + 1);
+    // The children's subtrees place disjoint sets of triangles: large ones are built in
+    // parallel, each exactly as it would be alone.
+    std::size_t total = 0;
+    for (const std::vector<int> &group : groups)
+        total += group.size();
+#pragma omp parallel for schedule(dynamic, 1) if (total > parallelBuildSize)
+    for (int slot = 0; slot < 8; ++slot) {
         children[slot]->build(mesh, groups[slot], cells[slot]);
         std::vector<int>().swap(groups[slot]);
     }

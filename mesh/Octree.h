@@ -23,6 +23,8 @@ public:
     // Margin added on every side of the reference box when a root is built after a load or a
     // rebuild caused by a triangle leaving the root.
     static constexpr float rootMargin = 0.2f;
+    // A node splitting more triangles than this builds its children in parallel.
+    static constexpr std::size_t parallelBuildSize = 50000;
 
     explicit Octree(Octree *parent = nullptr, int depth = 0);
     ~Octree();

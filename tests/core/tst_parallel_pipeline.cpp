@@ -1,18 +1,23 @@
-// The rings that the loading pipeline computes for all vertices at once (in parallel) must be
-// the very lists that Mesh::computeRingVertices gives, order included, on every kind of fan.
+// The loading pipeline's parallel steps must give exactly what their serial forms give: the
+// rings computed for all vertices at once are the lists Mesh::computeRingVertices gives, order
+// included, on every kind of fan; the octree built by several threads is the tree one thread
+// builds, node for node and list for list.
 #include "TestMeshes.h"
 
 #include <QtTest>
 
+#include <omp.h>
+
 #include <cmath>
 
-class TestRings : public QObject
+class TestParallelPipeline : public QObject
 {
     Q_OBJECT
 
 private slots:
     void loadingRingsMatchRingComputation_data();
     void loadingRingsMatchRingComputation();
+    void octreeIndependentOfThreads();
 };
 
 namespace {
@@ -41,7 +46,7 @@ void fan(int n, bool cone, Positions &positions, Faces &faces)
 
 } // namespace
 
-void TestRings::loadingRingsMatchRingComputation_data()
+void TestParallelPipeline::loadingRingsMatchRingComputation_data()
 {
     QTest::addColumn<QString>("kind");
     for (const char *kind : {"icosphere", "grid with border", "small fan", "fan of 32", "fan of 33",
@@ -49,7 +54,7 @@ void TestRings::loadingRingsMatchRingComputation_data()
         QTest::newRow(kind) << QString::fromLatin1(kind);
 }
 
-void TestRings::loadingRingsMatchRingComputation()
+void TestParallelPipeline::loadingRingsMatchRingComputation()
 {
     QFETCH(QString, kind);
     std::unique_ptr<Mesh> mesh;
@@ -97,5 +102,65 @@ void TestRings::loadingRingsMatchRingComputation()
         QVERIFY(largest > 32); // the path for many triangles was taken
 }
 
-QTEST_APPLESS_MAIN(TestRings)
-#include "tst_rings.moc"
+namespace {
+
+// Every node in depth-first slot order: depth, boxes and list, then each triangle's leaf place.
+QStringList describe(const Mesh &mesh)
+{
+    QStringList lines;
+    std::vector<const Octree *> order;
+    std::function<void(const Octree *)> visit = [&](const Octree *node) {
+        order.push_back(node);
+        auto box = [](const Aabb &b) {
+            return QStringLiteral("%1 %2 %3 %4 %5 %6")
+                .arg(b.min.x())
+                .arg(b.min.y())
+                .arg(b.min.z())
+                .arg(b.max.x())
+                .arg(b.max.y())
+                .arg(b.max.z());
+        };
+        QString line = QStringLiteral("depth %1 split %2 loose %3 list")
+                           .arg(node->depth)
+                           .arg(box(node->aabbSplit), box(node->aabbLoose));
+        for (int t : node->triangleIndices)
+            line += QLatin1Char(' ') + QString::number(t);
+        lines << line;
+        if (!node->isLeaf()) {
+            for (const auto &child : node->children)
+                visit(child.get());
+        }
+    };
+    visit(mesh.getOctree());
+    for (const Triangle &t : mesh.getTriangles()) {
+        const auto node = std::find(order.begin(), order.end(), t.leaf) - order.begin();
+        lines << QStringLiteral("triangle %1 node %2 at %3").arg(t.id).arg(node).arg(t.leafIndex);
+    }
+    return lines;
+}
+
+} // namespace
+
+void TestParallelPipeline::octreeIndependentOfThreads()
+{
+    // Large enough for the root's children to be built in parallel.
+    const TestMeshes::IcosphereData data = TestMeshes::icosphereData(6);
+    QVERIFY(data.triangles.size() > Octree::parallelBuildSize);
+    const int before = omp_get_max_threads();
+    omp_set_num_threads(1);
+    const QStringList serial =
+        describe(*TestMeshes::meshFromArrays(data.positions, data.triangles));
+    omp_set_num_threads(4);
+    auto mesh = TestMeshes::meshFromArrays(data.positions, data.triangles);
+    const QStringList parallel = describe(*mesh);
+    // Undo and redo rebuild the tree too.
+    mesh->rebuildOctree(mesh->getOctree()->aabbSplit);
+    const QStringList rebuilt = describe(*mesh);
+    omp_set_num_threads(before);
+    QVERIFY(serial.size() > data.triangles.size());
+    QCOMPARE(parallel, serial);
+    QCOMPARE(rebuilt, serial);
+}
+
+QTEST_APPLESS_MAIN(TestParallelPipeline)
+#include "tst_parallel_pipeline.moc"
