@@ -217,20 +217,24 @@ void Mesh::computeRingVertices(int i)
 {
     const int counter = ++Vertex::visitCounter;
     Vertex &v = vertices_[i];
-    v.ringIndices.clear();
+    std::vector<int> &ring = v.ringIndices;
+    ring.clear();
     // A closed fan has as many neighbours as triangles, an open one a single extra.
-    v.ringIndices.reserve(v.triangleIndices.size() + 1);
+    ring.reserve(v.triangleIndices.size() + 1);
+    auto visit = [&](int corner) {
+        if (corner == i)
+            return;
+        Vertex &c = vertices_[corner];
+        if (c.visitStamp == counter)
+            return;
+        c.visitStamp = counter;
+        ring.push_back(corner);
+    };
     for (int t : v.triangleIndices) {
         const Triangle &tri = triangles_[t];
-        for (int corner : {tri.vertex1, tri.vertex2, tri.vertex3}) {
-            if (corner == i)
-                continue;
-            Vertex &c = vertices_[corner];
-            if (c.visitStamp == counter)
-                continue;
-            c.visitStamp = counter;
-            v.ringIndices.push_back(corner);
-        }
+        visit(tri.vertex1);
+        visit(tri.vertex2);
+        visit(tri.vertex3);
     }
 }
 
@@ -281,15 +285,18 @@ std::vector<int> Mesh::getVerticesFromTriangles(const std::vector<int> &triangle
     const int counter = ++Vertex::visitCounter;
     std::vector<int> result;
     result.reserve(triangles.size() / 2 + 3);
+    auto visit = [&](int corner) {
+        Vertex &c = vertices_[corner];
+        if (c.visitStamp == counter)
+            return;
+        c.visitStamp = counter;
+        result.push_back(corner);
+    };
     for (int t : triangles) {
         const Triangle &tri = triangles_[t];
-        for (int corner : {tri.vertex1, tri.vertex2, tri.vertex3}) {
-            Vertex &c = vertices_[corner];
-            if (c.visitStamp == counter)
-                continue;
-            c.visitStamp = counter;
-            result.push_back(corner);
-        }
+        visit(tri.vertex1);
+        visit(tri.vertex2);
+        visit(tri.vertex3);
     }
     return result;
 }

@@ -2,6 +2,8 @@
 // two sheets together; removed records leave the arrays at the end.
 #include "Topology.h"
 
+#include "SmallSort.h"
+
 #include "mesh/Mesh.h"
 
 #include <algorithm>
@@ -148,8 +150,8 @@ int Topology::findOppositeTriangle(int t, int a, int b)
     saveVertex(b);
     std::vector<int> &ta = vertices[a].triangleIndices;
     std::vector<int> &tb = vertices[b].triangleIndices;
-    std::sort(ta.begin(), ta.end());
-    std::sort(tb.begin(), tb.end());
+    sortSmall(ta.begin(), ta.end());
+    sortSmall(tb.begin(), tb.end());
     int shared = 0;
     int other = -1;
     bool hasT = false;
@@ -224,8 +226,8 @@ void Topology::edgeCollapse(int t1, int t2, std::vector<int> &list)
     mesh->pushState(vertices[k].triangleIndices, vertices[k].ringIndices);
     mesh->pushState(vertices[r].triangleIndices, vertices[r].ringIndices);
 
-    std::sort(vertices[k].ringIndices.begin(), vertices[k].ringIndices.end());
-    std::sort(vertices[r].ringIndices.begin(), vertices[r].ringIndices.end());
+    sortSmall(vertices[k].ringIndices.begin(), vertices[k].ringIndices.end());
+    sortSmall(vertices[r].ringIndices.begin(), vertices[r].ringIndices.end());
     const int common = countCommon(vertices[k].ringIndices, vertices[r].ringIndices);
 
     if (common <= 2) {

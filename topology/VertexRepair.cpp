@@ -2,6 +2,8 @@
 // cones touch are split; and the fans that both use.
 #include "Topology.h"
 
+#include "SmallSort.h"
+
 #include "mesh/Mesh.h"
 #include "sculpt/Sculptor.h"
 
@@ -103,17 +105,17 @@ bool Topology::removeDegenerateVertex(int v)
         return true;
     std::vector<int> &own = vertices[v].triangleIndices;
     if (own.size() > 2) {
-        std::sort(own.begin(), own.end());
+        sortSmall(own.begin(), own.end());
         return false;
     }
     if (isBorderCorner(v)) {
-        std::sort(own.begin(), own.end());
+        sortSmall(own.begin(), own.end());
         return false;
     }
     // Everything changed below is saved first (the cascade reaches vertices that no caller
     // saved).
     saveVertex(v);
-    std::sort(own.begin(), own.end());
+    sortSmall(own.begin(), own.end());
     if (own.empty()) {
         markVertexDeleted(v);
         touchedVertices.push_back(v);
@@ -127,7 +129,7 @@ bool Topology::removeDegenerateVertex(int v)
         saveTriangle(t);
         const Triangle &tri = triangles[t];
         int others[3] = {tri.vertex1, tri.vertex2, tri.vertex3};
-        std::sort(others, others + 3);
+        sortSmall(others, others + 3);
         for (int u : others) {
             if (u == v)
                 continue;
