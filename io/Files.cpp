@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -692,10 +693,12 @@ bool parse(Files::Kind kind, QByteArrayView bytes, MeshData &data, QString *erro
     return fail(error, QStringLiteral("unknown file type"));
 }
 
-// Records, then the loading pipeline; "Argilium" at the end.
-std::unique_ptr<Mesh> finish(const MeshData &data, const MessageSink &sink, QString *error)
+// Records, then the loading pipeline; "Argilium" at the end. The parsed arrays are released
+// once the records are made, before the pipeline needs its own memory.
+std::unique_ptr<Mesh> finish(MeshData &&data, const MessageSink &sink, QString *error)
 {
     std::unique_ptr<Mesh> mesh = Files::buildMesh(data, error);
+    data = MeshData();
     if (!mesh)
         return nullptr;
     mesh->initTopology(sink);
@@ -720,7 +723,7 @@ std::unique_ptr<Mesh> loadFile(Files::Kind kind, const QString &path, const Mess
         if (!ok)
             return nullptr;
     }
-    return finish(data, sink, error);
+    return finish(std::move(data), sink, error);
 }
 
 } // namespace
@@ -782,7 +785,7 @@ std::unique_ptr<Mesh> Files::loadBytes(Kind kind, QByteArrayView bytes, const Me
         *format = data.format;
     if (!ok)
         return nullptr;
-    return finish(data, sink, error);
+    return finish(std::move(data), sink, error);
 }
 
 bool Files::parseSTL(
