@@ -1,6 +1,7 @@
 #include "Mesh.h"
 
 #include "HistoryMemory.h"
+#include "Parallel.h"
 #include "geometry/Geometry.h"
 
 #include <algorithm>
@@ -178,7 +179,7 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
     const int nbT = static_cast<int>(triangles.size());
     std::vector<char> &octreeWork = octreeWork_;
     octreeWork.resize(nbT);
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (nbT > parallelMinimum)
     for (int k = 0; k < nbT; ++k) {
         Triangle &t = triangles_[triangles[k]];
         const QVector3D &a = vertices_[t.vertex1].position;
@@ -193,7 +194,7 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
     updateOctree(triangles, octreeWork);
 
     const int nbV = static_cast<int>(vertices.size());
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (nbV > parallelMinimum)
     for (int k = 0; k < nbV; ++k) {
         Vertex &v = vertices_[vertices[k]];
         QVector3D sum;

@@ -3,6 +3,7 @@
 #include "DataFiles.h"
 #include "OctreeDraw.h"
 #include "mesh/Mesh.h"
+#include "mesh/Parallel.h"
 
 #include <QFile>
 #include <QImage>
@@ -88,7 +89,7 @@ void patch(QOpenGLBuffer &buffer, int capacity, const std::vector<int> &list, Fi
     buffer.bind();
     if (void *mapped = buffer.map(QOpenGLBuffer::WriteOnly)) {
         T *data = static_cast<T *>(mapped);
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (n > parallelMinimum)
         for (int k = 0; k < n; ++k) {
             const int i = list[k];
             if (i >= 0 && i < capacity)

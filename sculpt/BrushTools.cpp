@@ -2,6 +2,7 @@
 #include "Sculptor.h"
 
 #include "mesh/Mesh.h"
+#include "mesh/Parallel.h"
 
 #include <cmath>
 
@@ -74,7 +75,7 @@ void Sculptor::laplacianSmooth(const std::vector<int> &list, std::vector<QVector
     if (!mesh)
         return;
     const std::vector<Vertex> &vertices = mesh->getVertices();
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (n > parallelMinimum)
     for (int k = 0; k < n; ++k)
         out[k] = ringAverage(vertices, vertices[list[k]]);
 }
@@ -95,7 +96,7 @@ void Sculptor::inflate(const std::vector<int> &list, float radiusSquared, float 
     std::vector<Vertex> &vertices = mesh->getVertices();
     const QVector3D c = center;
     const int n = static_cast<int>(list.size());
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (n > parallelMinimum)
     for (int k = 0; k < n; ++k) {
         Vertex &v = vertices[list[k]];
         const float f = falloff((v.position - c).length() / r);
@@ -112,7 +113,7 @@ void Sculptor::smooth(const std::vector<int> &list, float strength)
     std::vector<Vertex> &vertices = mesh->getVertices();
     const int n = static_cast<int>(list.size());
     if (topoMode != ADAPTIVE) {
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (n > parallelMinimum)
         for (int k = 0; k < n; ++k) {
             Vertex &v = vertices[list[k]];
             v.position += (smoothed[k] - v.position) * strength;
@@ -121,7 +122,7 @@ void Sculptor::smooth(const std::vector<int> &list, float strength)
     }
     const float limit = d2Move;
     const float s = std::sqrt(d2Move);
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (n > parallelMinimum)
     for (int k = 0; k < n; ++k) {
         Vertex &v = vertices[list[k]];
         QVector3D m = (smoothed[k] - v.position) * strength;
@@ -140,7 +141,7 @@ void Sculptor::smoothFlat(const std::vector<int> &list, float strength)
     laplacianSmooth(list, smoothed);
     std::vector<Vertex> &vertices = mesh->getVertices();
     const int n = static_cast<int>(list.size());
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (n > parallelMinimum)
     for (int k = 0; k < n; ++k) {
         Vertex &v = vertices[list[k]];
         const QVector3D &p = v.position;
@@ -198,7 +199,7 @@ void Sculptor::flatten(const std::vector<int> &list, float radiusSquared, float 
     const QVector3D c = center;
     const int n = static_cast<int>(list.size());
     if (topoMode != ADAPTIVE) {
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (n > parallelMinimum)
         for (int k = 0; k < n; ++k) {
             Vertex &v = vertices[list[k]];
             const float h = v.position.distanceToPlane(plane, normal);
@@ -208,7 +209,7 @@ void Sculptor::flatten(const std::vector<int> &list, float radiusSquared, float 
         return;
     }
     const float s = std::sqrt(d2Move);
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (n > parallelMinimum)
     for (int k = 0; k < n; ++k) {
         Vertex &v = vertices[list[k]];
         const float h = v.position.distanceToPlane(plane, normal);
@@ -231,7 +232,7 @@ void Sculptor::sweep(const std::vector<int> &list, float radiusSquared, float st
     const QVector3D dir = sweepDir;
     const int n = static_cast<int>(list.size());
     if (topoMode != ADAPTIVE) {
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (n > parallelMinimum)
         for (int k = 0; k < n; ++k) {
             Vertex &v = vertices[list[k]];
             const float f = falloff((v.position - c).length() / r);
@@ -240,7 +241,7 @@ void Sculptor::sweep(const std::vector<int> &list, float radiusSquared, float st
         return;
     }
     const float s = std::sqrt(d2Move);
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (n > parallelMinimum)
     for (int k = 0; k < n; ++k) {
         Vertex &v = vertices[list[k]];
         float a = falloff((v.position - c).length() / r) * d;
