@@ -98,16 +98,28 @@ void Picking::pickVerticesInSphere(float radiusSquared)
 
     const std::vector<int> triangles = mesh->getOctree()->intersectSphere(
         intersectionPoint, radiusSquared, mesh->getLeavesUpdate());
-    const std::vector<int> candidates = mesh->getVerticesFromTriangles(triangles);
 
+    // The corners of those triangles, each once in order of first appearance (as
+    // Mesh::getVerticesFromTriangles lists them), tested against the sphere as they come.
+    const int visit = ++Vertex::visitCounter;
     const int counter = ++Vertex::brushCounter;
     std::vector<Vertex> &vertices = mesh->getVertices();
-    for (int i : candidates) {
+    const std::vector<Triangle> &records = mesh->getTriangles();
+    auto test = [&](int i) {
         Vertex &v = vertices[i];
+        if (v.visitStamp == visit)
+            return;
+        v.visitStamp = visit;
         if ((v.position - intersectionPoint).lengthSquared() < radiusSquared) {
             v.brushStamp = counter;
             pickedVertices.push_back(i);
         }
+    };
+    for (int t : triangles) {
+        const Triangle &tri = records[t];
+        test(tri.vertex1);
+        test(tri.vertex2);
+        test(tri.vertex3);
     }
 
     if (pickedVertices.empty() && pickedTriangle >= 0 && pickedTriangle < mesh->getNbTriangles()) {

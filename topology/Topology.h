@@ -212,4 +212,6 @@ private:
     // Scratch buffers, reused to avoid allocations in the loops.
     std::vector<int> scratchA_;
     std::vector<int> scratchB_;
+    // The fan of checkVertex, which is done with it before it recurses.
+    Fan checkFan_;
 };

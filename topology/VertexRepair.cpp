@@ -159,7 +159,7 @@ void Topology::checkVertex(int v)
     if (removeDegenerateVertex(v))
         return;
 
-    Fan fan;
+    Fan &fan = checkFan_;
     buildFan(v, fan);
     if (!chainFan(fan))
         return;
