@@ -10,12 +10,14 @@
 // mode on the same icosphere flattened to a thin lens (3% of its width), deflated from above
 // along a straight line across its middle, so that the top is pushed onto the bottom and fuses.
 // Each dab is timed as the view makes it: the pick along the ray, then the brush step (the
-// selection, the topology, the tool and the mesh update). After the stroke, undo and redo are
-// timed N times each (default 5), alternately.
+// selection, the topology, the tool and the mesh update). After the stroke, undo then redo are
+// timed. Each workload runs N times (default 5), each time on a fresh mesh.
 //
 // JSON lines (see BenchCommon.h): "stroke <tool> <mode>" in ms per dab over the dabs whose ray
-// met the mesh, with "triangles_after", "release_ms", "joins" (vertex pairs fused) and "hits";
-// "undo <tool> <mode>" and "redo <tool> <mode>" in ms.
+// met the mesh: "median" and "max" are the medians over the runs of each stroke's median and
+// maximum, "min" and "worst" the fastest and slowest dab of all runs; with "triangles_after",
+// "release_ms", "joins" (vertex pairs fused) and "hits" of the first run. "undo <tool> <mode>"
+// and "redo <tool> <mode>" in ms.
 
 #include "BenchCommon.h"
 #include "TestMeshes.h"
@@ -128,58 +130,69 @@ int main(int argc, char **argv)
     for (int level : levels) {
         const TestMeshes::IcosphereData data = TestMeshes::icosphereData(level);
         for (const Workload &w : workloads) {
-            Vertex::visitCounter = Vertex::brushCounter = Triangle::visitCounter = 1;
-            Mesh::historyCounter = 1;
-            std::vector<QVector3D> positions = data.positions;
-            if (w.lens) {
-                for (QVector3D &p : positions)
-                    p.setZ(p.z() * 0.03f);
-            }
-            auto mesh = TestMeshes::meshFromArrays(positions, data.triangles);
-            const int size = mesh->getNbTriangles();
-            const StrokeScript script = makeStroke(w, *mesh, dabs);
-
-            const long joinsBefore = Topology::joinsMade;
-            QElapsedTimer timer;
-            timer.start();
-            const StrokeReport stroke = replayStroke(*mesh, script);
-            const double strokeMs = timer.nsecsElapsed() / 1e6;
-            std::vector<double> times;
-            double dabsMs = 0.0;
-            for (std::size_t k = 0; k < stroke.dabs.size(); ++k) {
-                dabsMs += stroke.dabs[k].milliseconds;
-                if (stroke.dabs[k].hit || w.tool == SWEEP)
-                    times.push_back(stroke.dabs[k].milliseconds);
-                if (trace)
-                    std::fprintf(stderr, "dab %zu: %.3f ms\n", k, stroke.dabs[k].milliseconds);
-            }
-            const int trianglesAfter = mesh->getNbTriangles();
+            std::vector<double> times, runMedians, runMaxima, undoTimes, redoTimes;
             QJsonObject extra;
-            extra.insert(QStringLiteral("triangles_after"), trianglesAfter);
-            // Everything after the last dab: the octree reorganisation at release.
-            extra.insert(QStringLiteral("release_ms"), Bench::rounded(strokeMs - dabsMs, 3));
-            extra.insert(QStringLiteral("joins"), int(Topology::joinsMade - joinsBefore));
-            extra.insert(QStringLiteral("hits"), stroke.hits);
-            const QString name = label(w.name);
-            Bench::report(QStringLiteral("stroke ") + name, size, Bench::stats(times),
-                QStringLiteral("ms"), Bench::peakRssMb(), extra);
+            int size = 0;
+            for (int run = 0; run < runs; ++run) {
+                Vertex::visitCounter = Vertex::brushCounter = Triangle::visitCounter = 1;
+                Mesh::historyCounter = 1;
+                std::vector<QVector3D> positions = data.positions;
+                if (w.lens) {
+                    for (QVector3D &p : positions)
+                        p.setZ(p.z() * 0.03f);
+                }
+                auto mesh = TestMeshes::meshFromArrays(positions, data.triangles);
+                size = mesh->getNbTriangles();
+                const StrokeScript script = makeStroke(w, *mesh, dabs);
 
-            std::vector<double> undoTimes, redoTimes;
-            bool restored = true;
-            for (int r = 0; r < runs; ++r) {
+                const long joinsBefore = Topology::joinsMade;
+                QElapsedTimer timer;
+                timer.start();
+                const StrokeReport stroke = replayStroke(*mesh, script);
+                const double strokeMs = timer.nsecsElapsed() / 1e6;
+                std::vector<double> runTimes;
+                double dabsMs = 0.0;
+                for (std::size_t k = 0; k < stroke.dabs.size(); ++k) {
+                    dabsMs += stroke.dabs[k].milliseconds;
+                    if (stroke.dabs[k].hit || w.tool == SWEEP)
+                        runTimes.push_back(stroke.dabs[k].milliseconds);
+                    if (trace)
+                        std::fprintf(stderr, "dab %zu: %.3f ms\n", k, stroke.dabs[k].milliseconds);
+                }
+                const Bench::Stats runStats = Bench::stats(runTimes);
+                runMedians.push_back(runStats.median);
+                runMaxima.push_back(runStats.max);
+                times.insert(times.end(), runTimes.begin(), runTimes.end());
+                const int trianglesAfter = mesh->getNbTriangles();
+                if (run == 0) {
+                    extra.insert(QStringLiteral("triangles_after"), trianglesAfter);
+                    // Everything after the last dab: the octree reorganisation at release.
+                    extra.insert(
+                        QStringLiteral("release_ms"), Bench::rounded(strokeMs - dabsMs, 3));
+                    extra.insert(QStringLiteral("joins"), int(Topology::joinsMade - joinsBefore));
+                    extra.insert(QStringLiteral("hits"), stroke.hits);
+                }
+
                 timer.restart();
                 mesh->undo();
                 undoTimes.push_back(timer.nsecsElapsed() / 1e6);
-                restored = restored && mesh->getNbTriangles() == size;
+                const bool undone = mesh->getNbTriangles() == size;
                 timer.restart();
                 mesh->redo();
                 redoTimes.push_back(timer.nsecsElapsed() / 1e6);
-                restored = restored && mesh->getNbTriangles() == trianglesAfter;
+                if (!undone || mesh->getNbTriangles() != trianglesAfter) {
+                    std::fprintf(stderr, "bench_stroke: undo or redo did not restore the counts\n");
+                    return 1;
+                }
             }
-            if (!restored) {
-                std::fprintf(stderr, "bench_stroke: undo or redo did not restore the counts\n");
-                return 1;
-            }
+            // Per dab: the median and the maximum of each stroke, their medians over the runs;
+            // the fastest and slowest dab of all runs besides.
+            const Bench::Stats all = Bench::stats(times);
+            extra.insert(QStringLiteral("worst"), Bench::rounded(all.max, 3));
+            const QString name = label(w.name);
+            Bench::report(QStringLiteral("stroke ") + name, size,
+                {Bench::stats(runMedians).median, all.min, Bench::stats(runMaxima).median},
+                QStringLiteral("ms"), Bench::peakRssMb(), extra);
             Bench::report(QStringLiteral("undo ") + name, size, Bench::stats(undoTimes),
                 QStringLiteral("ms"), Bench::peakRssMb());
             Bench::report(QStringLiteral("redo ") + name, size, Bench::stats(redoTimes),
