@@ -108,8 +108,10 @@ void Mesh::initTopology(const MessageSink &sink)
     buildRoot(box);
 }
 
-void Mesh::buildRoot(const Aabb &box)
+void Mesh::buildRoot(const Aabb &cell)
 {
+    // A copy: the caller may pass a box of the tree that is about to go.
+    const Aabb box = cell;
     const int nbTriangles = getNbTriangles();
     std::vector<int> all(nbTriangles);
 #pragma omp parallel for schedule(static)
