@@ -169,6 +169,15 @@ QString checkMesh(const Mesh &mesh)
                 .arg(i)
                 .arg(list[t.leafIndex])
                 .arg(t.leafIndex);
+        // Ray and sphere queries skip a node whose loose box they miss: the loose box of the
+        // leaf and of every ancestor must hold the triangle's box.
+        for (const Octree *node = t.leaf; node; node = node->parent) {
+            if (!t.aabb.contains(node->aabbLoose))
+                return QStringLiteral(
+                    "triangle %1's box is not inside the loose box of its octree node at depth %2")
+                    .arg(i)
+                    .arg(node->depth);
+        }
     }
     // Every entry of every leaf is a triangle that names this leaf and position, so no triangle
     // is listed twice.

@@ -458,6 +458,8 @@ void TestMesh::checkFindsFaults_data()
                                            << "not a leaf of the octree";
     QTest::newRow("listed in a leaf twice") << "leaf twice"
                                             << "names another place";
+    QTest::newRow("box outside the loose box") << "loose"
+                                               << "not inside the loose box";
 }
 
 void TestMesh::checkFindsFaults()
@@ -492,6 +494,8 @@ void TestMesh::checkFindsFaults()
         t.leaf = &foreign;
     else if (fault == "leaf twice")
         t.leaf->triangleIndices.push_back(3);
+    else if (fault == "loose")
+        t.aabb.max += QVector3D(1000.0f, 0.0f, 0.0f);
     const QString problem = checkMesh(*mesh);
     QVERIFY2(problem.contains(expected), qPrintable(problem));
 }
