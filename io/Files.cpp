@@ -902,6 +902,7 @@ std::unique_ptr<Mesh> Files::buildMesh(const MeshData &data, QString *error)
     // Records are made in parallel (each iteration writes only its own record); the
     // triangle lists are then filled in triangle order, into room reserved to the exact size.
     auto mesh = std::make_unique<Mesh>();
+    mesh->reserveRecords(positions.size(), corners.size() / 3);
     std::vector<Vertex> &vertices = mesh->getVertices();
     vertices.resize(positions.size(), Vertex(QVector3D(), -1));
 #pragma omp parallel for schedule(static)

@@ -23,6 +23,12 @@ void Mesh::setTransformation(const QMatrix4x4 &m)
     std::copy(data, data + 16, transformationData_);
 }
 
+void Mesh::reserveRecords(std::size_t nbVertices, std::size_t nbTriangles)
+{
+    vertices_.reserve(nbVertices + nbVertices / 4);
+    triangles_.reserve(nbTriangles + nbTriangles / 4);
+}
+
 void Mesh::setGpu(std::unique_ptr<MeshGpu> gpu)
 {
     gpu_ = std::move(gpu);

@@ -46,6 +46,11 @@ public:
     // octree moves, vertex normals, and GPU patching (or a full rebuild when outgrown).
     void updateMesh(const std::vector<int> &triangles, const std::vector<int> &vertices);
 
+    // Reserves room for the given counts plus a quarter more, before a loader first fills the
+    // arrays: a stroke that adds records then does not stop to move the whole arrays, and the
+    // room costs no resident memory until it is used.
+    void reserveRecords(std::size_t nbVertices, std::size_t nbTriangles);
+
     // --- GPU seam ---
     void setGpu(std::unique_ptr<MeshGpu> gpu);
     MeshGpu *getGpu() const { return gpu_.get(); }

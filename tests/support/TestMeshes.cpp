@@ -54,8 +54,7 @@ std::unique_ptr<Mesh> rawMeshFromArrays(
     auto mesh = std::make_unique<Mesh>();
     std::vector<Vertex> &vertices = mesh->getVertices();
     std::vector<Triangle> &tris = mesh->getTriangles();
-    vertices.reserve(positions.size());
-    tris.reserve(triangles.size());
+    mesh->reserveRecords(positions.size(), triangles.size());
     for (int i = 0; i < static_cast<int>(positions.size()); ++i)
         vertices.emplace_back(positions[i], i);
     for (int i = 0; i < static_cast<int>(triangles.size()); ++i) {
