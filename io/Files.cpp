@@ -940,12 +940,9 @@ std::unique_ptr<Mesh> Files::buildMesh(const MeshData &data, QString *error)
 
 bool Files::saveSTL(const Mesh &mesh, const QString &path, const MessageSink &sink, QString *error)
 {
-    SaveCommon::begin(sink);
-    if (!SaveCommon::checkCorners(mesh, error))
-        return SaveCommon::end(sink, false);
     QSaveFile file(path);
-    if (!SaveCommon::open(file, path, error))
-        return SaveCommon::end(sink, false);
+    if (!SaveCommon::start(mesh, file, path, sink, error))
+        return false;
 
     const std::vector<Vertex> &vertices = mesh.getVertices();
     const std::vector<Triangle> &triangles = mesh.getTriangles();
@@ -987,5 +984,5 @@ bool Files::saveSTL(const Mesh &mesh, const QString &path, const MessageSink &si
     }
     if (ok)
         ok = flush();
-    return SaveCommon::end(sink, SaveCommon::commit(file, ok, path, error));
+    return SaveCommon::finish(file, ok, path, sink, error);
 }

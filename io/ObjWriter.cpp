@@ -28,12 +28,9 @@ void appendInt(QByteArray &out, qint64 value)
 
 bool Files::saveOBJ(const Mesh &mesh, const QString &path, const MessageSink &sink, QString *error)
 {
-    SaveCommon::begin(sink);
-    if (!SaveCommon::checkCorners(mesh, error))
-        return SaveCommon::end(sink, false);
     QSaveFile file(path);
-    if (!SaveCommon::open(file, path, error))
-        return SaveCommon::end(sink, false);
+    if (!SaveCommon::start(mesh, file, path, sink, error))
+        return false;
 
     const std::vector<Vertex> &vertices = mesh.getVertices();
     const std::vector<Triangle> &triangles = mesh.getTriangles();
@@ -84,7 +81,7 @@ bool Files::saveOBJ(const Mesh &mesh, const QString &path, const MessageSink &si
             flush();
     }
     flush();
-    return SaveCommon::end(sink, SaveCommon::commit(file, ok, path, error));
+    return SaveCommon::finish(file, ok, path, sink, error);
 }
 
 bool Files::save(const Mesh &mesh, const QString &path, const MessageSink &sink, QString *error)

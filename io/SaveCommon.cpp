@@ -16,22 +16,13 @@ QString cannotWrite(const QString &path, const QString &reason)
     return QStringLiteral("cannot write \"%1\": %2").arg(path, reason);
 }
 
-} // namespace
-
-void SaveCommon::begin(const MessageSink &sink)
+void show(const MessageSink &sink, const char *text)
 {
     if (sink)
-        sink(QStringLiteral("Save"));
+        sink(QString::fromLatin1(text));
 }
 
-bool SaveCommon::end(const MessageSink &sink, bool ok)
-{
-    if (sink)
-        sink(QStringLiteral("Argilium"));
-    return ok;
-}
-
-bool SaveCommon::checkCorners(const Mesh &mesh, QString *error)
+bool checkCorners(const Mesh &mesh, QString *error)
 {
     const int vertexCount = static_cast<int>(mesh.getVertices().size());
     for (const Triangle &t : mesh.getTriangles()) {
@@ -47,14 +38,7 @@ bool SaveCommon::checkCorners(const Mesh &mesh, QString *error)
     return true;
 }
 
-bool SaveCommon::open(QSaveFile &file, const QString &path, QString *error)
-{
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(error, cannotWrite(path, file.errorString()));
-    return true;
-}
-
-bool SaveCommon::commit(QSaveFile &file, bool written, const QString &path, QString *error)
+bool commit(QSaveFile &file, bool written, const QString &path, QString *error)
 {
     if (!written) {
         const QString reason = file.errorString();
@@ -64,4 +48,26 @@ bool SaveCommon::commit(QSaveFile &file, bool written, const QString &path, QStr
     if (!file.commit())
         return fail(error, cannotWrite(path, file.errorString()));
     return true;
+}
+
+} // namespace
+
+bool SaveCommon::start(
+    const Mesh &mesh, QSaveFile &file, const QString &path, const MessageSink &sink, QString *error)
+{
+    show(sink, "Save");
+    bool ok = checkCorners(mesh, error);
+    if (ok && !file.open(QIODevice::WriteOnly))
+        ok = fail(error, cannotWrite(path, file.errorString()));
+    if (!ok)
+        show(sink, "Argilium");
+    return ok;
+}
+
+bool SaveCommon::finish(
+    QSaveFile &file, bool written, const QString &path, const MessageSink &sink, QString *error)
+{
+    const bool ok = commit(file, written, path, error);
+    show(sink, "Argilium");
+    return ok;
 }

@@ -11,17 +11,15 @@ class QSaveFile;
 
 namespace SaveCommon {
 
-// Shows "Save" on the sink (when there is one); every save starts with it.
-void begin(const MessageSink &sink);
-// Shows "Argilium" on the sink and returns `ok`; every way out of a save ends with it.
-bool end(const MessageSink &sink, bool ok);
-
-// False, with the reason in *error, when a triangle names a vertex that does not exist.
-bool checkCorners(const Mesh &mesh, QString *error);
-// Opens `file` (whose target is `path`) for writing; false with the reason in *error.
-bool open(QSaveFile &file, const QString &path, QString *error);
+// Shows "Save" on the sink, checks that every triangle names existing vertices, and opens
+// `file` (whose target is `path`) for writing. On failure: the reason in *error, "Argilium" on
+// the sink, and false.
+bool start(const Mesh &mesh, QSaveFile &file, const QString &path, const MessageSink &sink,
+    QString *error);
 // Finishes the writing: with `written` false the temporary file is dropped and the write error
-// reported, otherwise it replaces the target. False with the reason in *error.
-bool commit(QSaveFile &file, bool written, const QString &path, QString *error);
+// reported, otherwise it replaces the target. Shows "Argilium" on the sink; false with the
+// reason in *error on failure.
+bool finish(
+    QSaveFile &file, bool written, const QString &path, const MessageSink &sink, QString *error);
 
 } // namespace SaveCommon

@@ -99,30 +99,8 @@ void Topology::halfEdgeSplit(int t, int i1, int i2, int i3)
     const int n = static_cast<int>(vertices.size());
     const auto [entry, isNew] = edgeMiddles.try_emplace(edgeKey(i1, i2), n);
     const int m = entry->second;
-
-    vertices[i3].addRingVertex(m);
-    const int k = static_cast<int>(triangles.size());
-    Triangle &tri = triangles[t];
-    tri.vertex1 = i1;
-    tri.vertex2 = m;
-    tri.vertex3 = i3;
-    Octree *leaf = tri.leaf;
-
-    Triangle half(QVector3D(0.0f, 0.0f, 0.0f), m, i2, i3, k);
-    half.historyStamp = Mesh::historyCounter;
-    vertices[i3].addTriangle(k);
-    vertices[i2].replaceTriangle(t, k);
-    if (leaf) {
-        half.leaf = leaf;
-        half.leafIndex = static_cast<int>(leaf->triangleIndices.size());
-    }
-
-    if (!isNew) {
-        Vertex &middle = vertices[m];
-        middle.addRingVertex(i3);
-        middle.addTriangle(t);
-        middle.addTriangle(k);
-    } else {
+    if (isNew) {
+        // The middle of the edge, pushed off the chord along the corners' normals.
         const Vertex &v1 = vertices[i1];
         const Vertex &v2 = vertices[i2];
         const QVector3D &p1 = v1.position;
@@ -150,16 +128,13 @@ void Topology::halfEdgeSplit(int t, int i1, int i2, int i3)
         Vertex middle(q, n);
         middle.normal = nm;
         middle.historyStamp = Mesh::historyCounter;
-        middle.ringIndices = {i1, i2, i3};
-        middle.triangleIndices = {t, k};
+        middle.ringIndices = {i1, i2};
         vertices[i1].replaceRingVertex(i2, m);
         vertices[i2].replaceRingVertex(i1, m);
         vertices.push_back(std::move(middle));
     }
-
-    if (leaf)
-        leaf->triangleIndices.push_back(k);
-    triangles.push_back(half);
+    // The middle now exists: t is cut in two as when its neighbour was cut first.
+    fillTriangle(t, i1, i2, i3, m);
 }
 
 void Topology::fillTriangle(int t, int ia, int ib, int ic, int m)

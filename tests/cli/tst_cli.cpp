@@ -22,6 +22,18 @@ Run runCli(const QStringList &arguments)
     return runProgram(QStringLiteral(ARGILIUM_CLI), arguments, 60000);
 }
 
+// The converted file read back: the moved cube's 8 corners and 12 triangles, in its units.
+void compareWithMovedCube(const MeshData &data)
+{
+    QCOMPARE(data.positions.size(), std::size_t(8));
+    QCOMPARE(data.corners.size(), std::size_t(36));
+    const PositionList cube = movedCube();
+    for (std::size_t c = 0; c < data.corners.size(); ++c) {
+        const QVector3D expected = cube[cubeFaces[c / 3][c % 3]];
+        QVERIFY((data.positions[data.corners[c]] - expected).length() < 1e-5f);
+    }
+}
+
 } // namespace
 
 class TestCli : public QObject
@@ -128,13 +140,9 @@ void TestCli::convert()
     QString error;
     QVERIFY2(Files::parseSTL(f.readAll(), data, &error), qPrintable(error));
     QCOMPARE(data.format, QStringLiteral("stl"));
-    QCOMPARE(data.positions.size(), std::size_t(8));
-    QCOMPARE(data.corners.size(), std::size_t(36));
-    const PositionList cube = movedCube();
-    for (std::size_t c = 0; c < data.corners.size(); ++c) {
-        const QVector3D expected = cube[cubeFaces[c / 3][c % 3]];
-        QVERIFY((data.positions[data.corners[c]] - expected).length() < 1e-5f);
-    }
+    compareWithMovedCube(data);
+    if (QTest::currentTestFailed())
+        return;
 
     run = runCli({"check", out});
     QCOMPARE(run.status, 0);
@@ -179,13 +187,9 @@ void TestCli::convertToObj()
     QVERIFY(f.open(QIODevice::ReadOnly));
     QString error;
     QVERIFY2(Files::parseOBJ(f.readAll(), data, &error), qPrintable(error));
-    QCOMPARE(data.positions.size(), std::size_t(8));
-    QCOMPARE(data.corners.size(), std::size_t(36));
-    const PositionList cube = movedCube();
-    for (std::size_t c = 0; c < data.corners.size(); ++c) {
-        const QVector3D expected = cube[cubeFaces[c / 3][c % 3]];
-        QVERIFY((data.positions[data.corners[c]] - expected).length() < 1e-5f);
-    }
+    compareWithMovedCube(data);
+    if (QTest::currentTestFailed())
+        return;
     run = runCli({"check", out});
     QCOMPARE(run.status, 0);
 }
