@@ -114,10 +114,10 @@ void Mesh::initTopology(const MessageSink &sink)
     buildRoot(box);
 }
 
-void Mesh::buildRoot(const Aabb &cell)
+void Mesh::buildRoot(const Aabb &box)
 {
     // A copy: the caller may pass a box of the tree that is about to go.
-    const Aabb box = cell;
+    const Aabb cell = box;
     const int nbTriangles = getNbTriangles();
     std::vector<int> all(nbTriangles);
 #pragma omp parallel for schedule(static)
@@ -125,7 +125,7 @@ void Mesh::buildRoot(const Aabb &cell)
         all[i] = i;
     clearOctree();
     octree_ = std::make_unique<Octree>(nullptr, 0);
-    octree_->build(*this, all, box);
+    octree_->build(*this, all, cell);
 }
 
 void Mesh::clearOctree()
