@@ -31,7 +31,7 @@ QString Document::displayName() const
 
 QString Document::title() const
 {
-    const QString application = QObject::tr("Argilium");
+    QString application = QObject::tr("Argilium");
     if (!view->getMesh())
         return application;
     return displayName() + (isModified() ? QStringLiteral("*") : QString()) + QStringLiteral(" - ")

@@ -73,9 +73,9 @@ SaveAnswer askSaveChanges(QWidget *parent, const QString &name)
     const QString text = saveChangesText(name);
     if (saveChangesQuestion())
         return saveChangesQuestion()(parent, text);
-    const QMessageBox::StandardButton button = QMessageBox::question(parent,
-        QCoreApplication::applicationName(), text,
-        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+    const QMessageBox::StandardButton button =
+        QMessageBox::question(parent, QCoreApplication::applicationName(), text,
+            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
     if (button == QMessageBox::Save)
         return SaveAnswer::Save;
     if (button == QMessageBox::Discard)
@@ -98,9 +98,9 @@ QString askSaveFileName(QWidget *parent)
     if (saveFileNameQuestion())
         return saveFileNameQuestion()(parent);
     QString selected;
-    const QString name = QFileDialog::getSaveFileName(parent,
-        QCoreApplication::translate("Widget3D", "save file"), QStringLiteral("/home"),
-        SaveFormat::filters(), &selected);
+    const QString name =
+        QFileDialog::getSaveFileName(parent, QCoreApplication::translate("Widget3D", "save file"),
+            QStringLiteral("/home"), SaveFormat::filters(), &selected);
     return SaveFormat::pathFor(name, selected);
 }
 
@@ -108,8 +108,9 @@ QString askOpenFileName(QWidget *parent)
 {
     if (openFileNameQuestion())
         return openFileNameQuestion()(parent);
-    return QFileDialog::getOpenFileName(parent, QCoreApplication::translate("Widget3D", "load file"),
-        QStringLiteral("/home"), QStringLiteral("Files(*.stl *.obj *.3ds)"));
+    return QFileDialog::getOpenFileName(parent,
+        QCoreApplication::translate("Widget3D", "load file"), QStringLiteral("/home"),
+        QStringLiteral("Files(*.stl *.obj *.3ds)"));
 }
 
 } // namespace Prompts

@@ -54,5 +54,5 @@ int main(int argc, char *argv[])
     const QStringList files = parser.positionalArguments();
     if (!files.isEmpty() && !recovered)
         window.getView()->openFile(files.first());
-    return app.exec();
+    return QApplication::exec();
 }

@@ -57,7 +57,7 @@ int main(int argc, char *argv[])
     parser.addOption(help);
     parser.addOption(version);
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
-    if (!parser.parse(app.arguments())) {
+    if (!parser.parse(QCoreApplication::arguments())) {
         Cli::printError(parser.errorText());
         std::fputs(qPrintable(usage()), stderr);
         return 2;

@@ -20,7 +20,7 @@ QStringList dataFolders()
 QString findDataFile(const QString &relativePath, const QStringList &folders)
 {
     for (const QString &folder : folders) {
-        const QString path = QDir(folder).filePath(relativePath);
+        QString path = QDir(folder).filePath(relativePath);
         if (QFileInfo(path).isFile())
             return path;
     }

@@ -136,7 +136,7 @@ void Grid::getNeighborhood(const QVector3D &p, std::vector<int> &out) const
     for (int x = x0; x <= x1; ++x) {
         for (int y = y0; y <= y1; ++y) {
             for (int z = z0; z <= z1; ++z) {
-                const std::size_t cell = std::size_t(x + y * nx_ + z * layerSize_);
+                const int cell = x + y * nx_ + z * layerSize_;
                 out.insert(out.end(), entries_.begin() + offsets_[cell],
                     entries_.begin() + offsets_[cell + 1]);
             }
