@@ -265,9 +265,15 @@ void Topology::subdivide(std::vector<int> &list, float d2Max)
     const std::size_t nbMiddles = middles.size();
     mesh->expandVertices(middles, 1);
     if (middles.size() > nbMiddles) {
+        const std::vector<int> relaxed(middles.begin() + nbMiddles, middles.end());
         Sculptor relax;
         relax.setMesh(mesh);
-        relax.smoothFlat(std::vector<int>(middles.begin() + nbMiddles, middles.end()), 1.0f);
+        relax.smoothFlat(relaxed, 1.0f);
+        // Every triangle around a relaxed vertex has moved: it joins the step's list, so that the
+        // mesh update gives it its new normal and box (saved first, for undo to restore them).
+        const std::vector<int> around = mesh->getTrianglesFromVertices(relaxed);
+        mesh->pushState(around, {});
+        list.insert(list.end(), around.begin(), around.end());
     }
 
     // New vertices inside the brush join the selection; old ones pushed out of it leave it.
