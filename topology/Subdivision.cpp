@@ -269,9 +269,21 @@ void Topology::subdivide(std::vector<int> &list, float d2Max)
         Sculptor relax;
         relax.setMesh(mesh);
         relax.smoothFlat(relaxed, 1.0f);
-        // Every triangle around a relaxed vertex has moved: it joins the step's list, so that the
-        // mesh update gives it its new normal and box (saved first, for undo to restore them).
-        const std::vector<int> around = mesh->getTrianglesFromVertices(relaxed);
+        // Every triangle around a relaxed vertex has moved: those not in the step's list join it,
+        // so that the mesh update gives them their new normals and boxes (saved first, for undo
+        // to restore them).
+        const int listed = ++Triangle::visitCounter;
+        for (int t : list)
+            triangles[t].visitStamp = listed;
+        std::vector<int> around;
+        for (int v : relaxed) {
+            for (int t : vertices[v].triangleIndices) {
+                if (triangles[t].visitStamp == listed)
+                    continue;
+                triangles[t].visitStamp = listed;
+                around.push_back(t);
+            }
+        }
         mesh->pushState(around, {});
         list.insert(list.end(), around.begin(), around.end());
     }
