@@ -1,6 +1,7 @@
 #include "Geometry.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace Geometry {
 
@@ -16,6 +17,22 @@ ScreenTransform ScreenTransform::fromMatrices(
     }
     t.viewport = viewport;
     return t;
+}
+
+QVector3D unitVector(const QVector3D &v)
+{
+    // qHypot scales before squaring, so the length neither underflows nor overflows.
+    const float length = v.length();
+    if (!(length > 0.0f) || !std::isfinite(length))
+        return QVector3D();
+    if (qFuzzyIsNull(length - 1.0f))
+        return v;
+    return v / length;
+}
+
+QVector3D triangleNormal(const QVector3D &a, const QVector3D &b, const QVector3D &c)
+{
+    return unitVector(QVector3D::crossProduct(b - a, c - a));
 }
 
 float distanceSquaredToSegment(const QVector3D &p, const QVector3D &a, const QVector3D &b)
@@ -54,11 +71,18 @@ bool intersectionSegmentTriangle(const QVector3D &p1, const QVector3D &p2, const
         return false;
     const float t = -d1 / (d2 - d1);
     intersection = p1 + t * (p2 - p1);
-    if (QVector3D::dotProduct(QVector3D::crossProduct(n, v2 - v1), intersection - v1) < 0.0f)
-        return false;
-    if (QVector3D::dotProduct(QVector3D::crossProduct(n, v3 - v2), intersection - v2) < 0.0f)
-        return false;
-    return QVector3D::dotProduct(QVector3D::crossProduct(n, v1 - v3), intersection - v1) >= 0.0f;
+    // Inclusive edge tests, with an allowance for rounding: a segment through a vertex or along
+    // an edge crosses several triangles there, each of which computes its own crossing point on
+    // its own plane, and rounding must not make every one of them refuse it (the segment would
+    // fall through the surface). The allowance is a distance from the edge of a few float steps
+    // of the coordinates involved, so it means the same in any units.
+    const float slack = edgeAllowance * (p1.length() + (intersection - p1).length());
+    auto outside = [&](const QVector3D &a, const QVector3D &b) {
+        const QVector3D edge = b - a;
+        return QVector3D::dotProduct(QVector3D::crossProduct(n, edge), intersection - a)
+            < -slack * edge.length();
+    };
+    return !outside(v1, v2) && !outside(v2, v3) && !outside(v3, v1);
 }
 
 bool pointInTriangle(const QVector3D &p, const QVector3D &a, const QVector3D &b, const QVector3D &c)
@@ -208,7 +232,7 @@ QVector3D screenDirection(
 {
     const QVector3D a = screenToWorld(from, t, width, height, 0.0f);
     const QVector3D b = screenToWorld(to, t, width, height, 0.0f);
-    return (b - a).normalized();
+    return unitVector(b - a);
 }
 
 } // namespace Geometry

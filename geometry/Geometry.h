@@ -22,12 +22,25 @@ struct ScreenTransform
         const std::array<int, 4> &viewport);
 };
 
+// The vector scaled to unit length, or the zero vector when it has no direction (null, NaN or
+// infinite). Unlike QVector3D::normalized, which gives the zero vector for anything shorter than
+// 1e-5, the result does not depend on the vector's length: the same for a triangle's cross product
+// in millimetres as in kilometres. Equal to QVector3D::normalized wherever that one is not null.
+QVector3D unitVector(const QVector3D &v);
+// Unit normal of the triangle a b c (counter-clockwise seen from where it points), whatever the
+// triangle's size; the zero vector only for a triangle without area.
+QVector3D triangleNormal(const QVector3D &a, const QVector3D &b, const QVector3D &c);
+
 float distanceSquaredToSegment(const QVector3D &p, const QVector3D &a, const QVector3D &b);
 bool sphereTouchesEdges(const QVector3D &p, float radiusSquared, const QVector3D &a,
     const QVector3D &b, const QVector3D &c);
 QVector3D projectOnLine(const QVector3D &p, const QVector3D &a, const QVector3D &b);
 // Crossing of the segment p1-p2 with the triangle v1 v2 v3 of normal n; the crossing point goes
-// to intersection whenever the segment crosses the plane.
+// to intersection whenever the segment crosses the plane. A crossing on an edge or a corner is a
+// hit, and so is one outside an edge by less than edgeAllowance times the size of the segment's
+// start and of its distance to the crossing (rounding), so a segment through a vertex or along
+// an edge that several triangles share is found in at least one of them.
+constexpr float edgeAllowance = 1e-6f;
 bool intersectionSegmentTriangle(const QVector3D &p1, const QVector3D &p2, const QVector3D &v1,
     const QVector3D &v2, const QVector3D &v3, const QVector3D &n, QVector3D &intersection);
 bool pointInTriangle(

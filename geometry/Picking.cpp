@@ -16,9 +16,11 @@ bool Picking::intersectRay(Mesh *m, const QVector3D &nearPoint, const QVector3D 
 
     // Leaves nearest first: once a crossing is known, a leaf that the ray enters beyond it holds
     // no nearer one (its loose box holds its triangles whole), so the search stops there. The
-    // stop is conservative by a margin far above the rounding of the distances, so the result is
-    // the nearest crossing over every candidate, ties going to the lowest triangle index.
-    const QVector3D direction = (farPoint - nearPoint).normalized();
+    // entries are early by the box test's rounding allowance, which grows with the coordinates
+    // as the rounding of the crossing's distance does, and the relative margin covers the
+    // rest: the result is the nearest crossing over every candidate, ties going to the lowest
+    // triangle index, in any units.
+    const QVector3D direction = Geometry::unitVector(farPoint - nearPoint);
     const std::vector<Octree::RayLeaf> leaves =
         m->getOctree()->intersectRayLeaves(nearPoint, direction);
     const std::vector<Triangle> &triangles = m->getTriangles();
@@ -30,7 +32,7 @@ bool Picking::intersectRay(Mesh *m, const QVector3D &nearPoint, const QVector3D 
     for (const Octree::RayLeaf &hit : leaves) {
         if (bestTriangle >= 0) {
             const float reach = std::sqrt(best);
-            if (hit.entry > reach * 1.001f + 1e-3f)
+            if (hit.entry > reach * 1.001f)
                 break;
         }
         for (int t : hit.leaf->triangleIndices) {

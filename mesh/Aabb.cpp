@@ -1,6 +1,7 @@
 #include "Aabb.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 Aabb::Aabb(const QVector3D &min, const QVector3D &max)
@@ -58,21 +59,37 @@ bool Aabb::intersectRay(const QVector3D &origin, const QVector3D &direction) con
 
 bool Aabb::intersectRay(const QVector3D &origin, const QVector3D &direction, float *entry) const
 {
+    // The box is closed, and widened by a rounding allowance: what lies in the box is tested
+    // exactly afterwards (a segment-triangle crossing), and a crossing at a vertex, along an edge
+    // or on a face of the box must not be lost because the slab parameters, computed in floats
+    // from a normalised direction, put the entry a few float steps beyond the exit. The allowance
+    // follows the size of the coordinates involved, so it means the same in any units.
+    float scale = 0.0f;
+    for (int k = 0; k < 3; ++k)
+        scale = std::max({scale, std::abs(origin[k]), std::abs(min[k]), std::abs(max[k])});
+    const float slack = rayAllowance * scale;
     float tmin = -std::numeric_limits<float>::infinity();
     float tmax = std::numeric_limits<float>::infinity();
     for (int k = 0; k < 3; ++k) {
-        const float t1 = (min[k] - origin[k]) / direction[k];
-        const float t2 = (max[k] - origin[k]) / direction[k];
-        const float lo = std::min(t1, t2);
-        const float hi = std::max(t1, t2);
-        // Written so that a NaN poisons the result rather than being skipped.
-        tmin = (k == 0) ? lo : std::max(tmin, lo);
-        tmax = (k == 0) ? hi : std::min(tmax, hi);
-        if (lo != lo || hi != hi)
+        const float low = min[k] - slack;
+        const float high = max[k] + slack;
+        if (direction[k] == 0.0f) {
+            // Parallel to the slab: inside it for the whole ray or never (no 0/0 here).
+            if (!(low <= origin[k] && origin[k] <= high))
+                return false;
+            continue;
+        }
+        const float t1 = (low - origin[k]) / direction[k];
+        const float t2 = (high - origin[k]) / direction[k];
+        if (std::isnan(t1) || std::isnan(t2))
             return false;
+        tmin = std::max(tmin, std::min(t1, t2));
+        tmax = std::min(tmax, std::max(t1, t2));
     }
+    if (!(tmax >= 0.0f && tmin <= tmax))
+        return false;
     *entry = tmin;
-    return tmax >= 0.0f && tmax > tmin;
+    return true;
 }
 
 bool Aabb::intersectSphere(const QVector3D &center, float radiusSquared) const

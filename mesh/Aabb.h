@@ -18,11 +18,16 @@ public:
     bool isOutside(const Aabb &b) const;
     void expandsWithPoint(const QVector3D &p);
     void expandsWithBox(const Aabb &b);
-    // Slab test; a hit needs tmax >= 0 and tmax > tmin (a NaN gives no hit).
+    // Slab test of the closed box: a ray that only touches a face, an edge or a corner hits it,
+    // and so does one parallel to an axis with its origin on a face (a zero direction component
+    // is tested as the slab's interval, never divided by). The box is widened on every side by
+    // rayAllowance times the largest coordinate of the box and the origin, so that rounding never
+    // turns a touch into a miss. A NaN gives no hit.
     bool intersectRay(const QVector3D &origin, const QVector3D &direction) const;
-    // Same test; on a hit, *entry receives the ray parameter where the ray enters the box (tmin,
-    // negative when the origin is inside).
+    // Same test; on a hit, *entry receives the ray parameter where the ray enters the widened
+    // box (tmin, negative when the origin is inside), never later than the entry into the box.
     bool intersectRay(const QVector3D &origin, const QVector3D &direction, float *entry) const;
+    static constexpr float rayAllowance = 1e-5f;
     // A sphere that only touches the box is no hit.
     bool intersectSphere(const QVector3D &center, float radiusSquared) const;
     // On each axis of zero extent: min -= d, max += d.

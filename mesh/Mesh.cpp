@@ -88,11 +88,17 @@ void Mesh::initTopology(const MessageSink &sink)
     center_ *= scale;
 
     say("Loading : Init topology 2/2");
+    // The normals too, from the scaled corners: a reader computes them in the file's units, where
+    // small triangles (a fine scan, a model in metres) can have a cross product too short for
+    // Qt's normalisation, which then gives the zero vector: such a triangle is never picked.
 #pragma omp parallel for schedule(static)
     for (int i = 0; i < nbTriangles; ++i) {
         Triangle &t = triangles_[i];
-        t.aabb = Geometry::triangleBox(vertices_[t.vertex1].position, vertices_[t.vertex2].position,
-            vertices_[t.vertex3].position);
+        const QVector3D &a = vertices_[t.vertex1].position;
+        const QVector3D &b = vertices_[t.vertex2].position;
+        const QVector3D &c = vertices_[t.vertex3].position;
+        t.normal = Geometry::triangleNormal(a, b, c);
+        t.aabb = Geometry::triangleBox(a, b, c);
     }
 
     say("Loading : Init octree");
@@ -192,7 +198,7 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
         const QVector3D &a = vertices_[t.vertex1].position;
         const QVector3D &b = vertices_[t.vertex2].position;
         const QVector3D &c = vertices_[t.vertex3].position;
-        t.normal = QVector3D::normal(a, b, c);
+        t.normal = Geometry::triangleNormal(a, b, c);
         t.aabb = Geometry::triangleBox(a, b, c);
         octreeWork[k] = !t.leaf || !t.leaf->aabbSplit.containsPoint(t.aabb.computeCenter())
             || !t.aabb.contains(t.leaf->aabbLoose);

@@ -199,7 +199,9 @@ std::vector<Octree::RayLeaf> Octree::intersectRayLeaves(
 void Octree::collectSphere(const QVector3D &center, float radiusSquared,
     std::vector<Octree *> &leaves, std::vector<int> &result)
 {
-    if (!aabbSplit.intersectSphere(center, radiusSquared))
+    // The loose box, which holds the boxes of the triangles below: a vertex inside the sphere
+    // belongs to a triangle whose centre, and so whose cell, may lie well outside the sphere.
+    if (!aabbLoose.intersectSphere(center, radiusSquared))
         return;
     if (isLeaf()) {
         leaves.push_back(this);

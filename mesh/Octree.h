@@ -53,7 +53,8 @@ public:
     };
     std::vector<RayLeaf> intersectRayLeaves(
         const QVector3D &origin, const QVector3D &direction) const;
-    // Triangles of every leaf whose cell the sphere hits; each such leaf is appended to `leaves`.
+    // Triangles of every leaf whose loose box the sphere hits, so every triangle with a corner
+    // inside the sphere; each such leaf is appended to `leaves`.
     std::vector<int> intersectSphere(
         const QVector3D &center, float radiusSquared, std::vector<Octree *> &leaves);
     // Called on an empty leaf: collects the parent and its eight children when all the children

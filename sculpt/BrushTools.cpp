@@ -1,6 +1,7 @@
 // The deformations of one brush step and the smoothing operations the topology reuses.
 #include "Sculptor.h"
 
+#include "geometry/Geometry.h"
 #include "mesh/Mesh.h"
 #include "mesh/Parallel.h"
 
@@ -128,7 +129,7 @@ void Sculptor::smooth(const std::vector<int> &list, float strength)
         QVector3D m = (smoothed[k] - v.position) * strength;
         const float l2 = m.lengthSquared();
         if (l2 > limit || std::isnan(l2))
-            m = m.normalized() * s;
+            m = Geometry::unitVector(m) * s;
         v.position += m;
     }
 }

@@ -1,6 +1,7 @@
 #include "Stroke.h"
 
 #include "Sculptor.h"
+#include "geometry/Geometry.h"
 #include "geometry/Picking.h"
 #include "mesh/Mesh.h"
 
@@ -30,7 +31,7 @@ int sculptDab(Mesh &mesh, Picking &picking, Sculptor &sculptor, const QVector3D 
     const QVector3D center = picking.getIntersectionPoint();
     picking.pickVerticesInSphere(radiusSquared);
     sculptor.setMesh(picking.getMesh());
-    const QVector3D eye = (farPoint - nearPoint).normalized();
+    const QVector3D eye = Geometry::unitVector(farPoint - nearPoint);
     sculptor.sculpt(picking.getPickedVertices(), center, radiusSquared, eye);
 
     if (!symmetry || sculptor.isSweep())
@@ -45,7 +46,7 @@ int sculptDab(Mesh &mesh, Picking &picking, Sculptor &sculptor, const QVector3D 
     picking.setMesh(&mesh);
     picking.setIntersectionPoint(centerMirrored);
     picking.pickVerticesInSphere(radiusSquared);
-    const QVector3D eyeMirrored = (farMirrored - nearMirrored).normalized();
+    const QVector3D eyeMirrored = Geometry::unitVector(farMirrored - nearMirrored);
     sculptor.sculpt(
         picking.getPickedVertices(), picking.getIntersectionPoint(), radiusSquared, eyeMirrored);
 

@@ -191,7 +191,7 @@ void raySegment(
         const Aabb &box = root->aabbLoose;
         length += (ray.origin - box.computeCenter()).length() + (box.max - box.min).length();
     }
-    farPoint = ray.origin + ray.direction.normalized() * length;
+    farPoint = ray.origin + Geometry::unitVector(ray.direction) * length;
 }
 
 } // namespace
@@ -234,7 +234,7 @@ StrokeReport replayStroke(Mesh &mesh, const StrokeScript &script)
             if (sculptor.isSweep()) {
                 sculptor.setSweepCenter(
                     Geometry::projectOnLine(sculptor.getSweepCenter(), nearPoint, farPoint));
-                sculptor.setSweepDir((nearPoint - lastNear).normalized());
+                sculptor.setSweepDir(Geometry::unitVector(nearPoint - lastNear));
                 picking.setMesh(&mesh);
                 picking.setIntersectionPoint(sculptor.getSweepCenter());
                 picking.setRadiusWorldSquared(radiusSquared);

@@ -265,9 +265,27 @@ void Topology::subdivide(std::vector<int> &list, float d2Max)
     const std::size_t nbMiddles = middles.size();
     mesh->expandVertices(middles, 1);
     if (middles.size() > nbMiddles) {
+        const std::vector<int> relaxed(middles.begin() + nbMiddles, middles.end());
         Sculptor relax;
         relax.setMesh(mesh);
-        relax.smoothFlat(std::vector<int>(middles.begin() + nbMiddles, middles.end()), 1.0f);
+        relax.smoothFlat(relaxed, 1.0f);
+        // Every triangle around a relaxed vertex has moved: those not in the step's list join it,
+        // so that the mesh update gives them their new normals and boxes (saved first, for undo
+        // to restore them).
+        const int listed = ++Triangle::visitCounter;
+        for (int t : list)
+            triangles[t].visitStamp = listed;
+        std::vector<int> around;
+        for (int v : relaxed) {
+            for (int t : vertices[v].triangleIndices) {
+                if (triangles[t].visitStamp == listed)
+                    continue;
+                triangles[t].visitStamp = listed;
+                around.push_back(t);
+            }
+        }
+        mesh->pushState(around, {});
+        list.insert(list.end(), around.begin(), around.end());
     }
 
     // New vertices inside the brush join the selection; old ones pushed out of it leave it.

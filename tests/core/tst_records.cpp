@@ -220,11 +220,11 @@ void TestRecords::intersectRay_data()
     QTest::newRow("box behind") << QVector3D(2, 0.5f, 0.5f) << QVector3D(1, 0, 0) << false;
     QTest::newRow("miss beside") << QVector3D(-1, 2, 0.5f) << QVector3D(1, 0, 0) << false;
     QTest::newRow("diagonal") << QVector3D(-1, -1, -1) << QVector3D(1, 1, 1) << true;
-    // Grazing an edge: tmax equals tmin.
-    QTest::newRow("grazing edge") << QVector3D(-1, 0, 0.5f) << QVector3D(1, 1, 0) << false;
-    QTest::newRow("grazing corner") << QVector3D(0, -1, 0.5f) << QVector3D(1, 1, 0) << false;
-    // Zero direction component with the origin on a slab plane gives 0/0: no hit.
-    QTest::newRow("nan on slab") << QVector3D(-1, 0, 0.5f) << QVector3D(1, 0, 0) << false;
+    // Grazing an edge (tmax equals tmin) touches the closed box.
+    QTest::newRow("grazing edge") << QVector3D(-1, 0, 0.5f) << QVector3D(1, 1, 0) << true;
+    QTest::newRow("grazing corner") << QVector3D(0, -1, 0.5f) << QVector3D(1, 1, 0) << true;
+    // Zero direction component with the origin on a slab plane: inside the slab, no 0/0.
+    QTest::newRow("nan on slab") << QVector3D(-1, 0, 0.5f) << QVector3D(1, 0, 0) << true;
     QTest::newRow("zero component inside slab")
         << QVector3D(-1, 0.5f, 0.5f) << QVector3D(1, 0, 0) << true;
 }
