@@ -280,11 +280,11 @@ void Window::createMenus()
     QMenu *fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     QAction *openAction = fileMenu->addAction(QStringLiteral("&Open"));
     openAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
-    QAction *saveAction = fileMenu->addAction(QStringLiteral("&Save"));
-    saveAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
     QMenu *recentMenu = fileMenu->addMenu(QStringLiteral("&Recent files"));
     recentMenu->setObjectName(QStringLiteral("recentMenu"));
     recentFiles = new RecentFiles(recentMenu, this);
+    QAction *saveAction = fileMenu->addAction(QStringLiteral("&Save"));
+    saveAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
     QAction *exitAction = fileMenu->addAction(QStringLiteral("&Exit"));
     exitAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
 

@@ -10,11 +10,15 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QSlider>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
-// The keys and habits of sculptors, through the real window: modifier keys during a stroke, the
-// radius keys, the recent files and the window layout kept from one start to the next. The
+#include <functional>
+
+// The window as a user meets it: the view draws only after input that changes what it shows; a
+// held camera key stops when the window loses the focus or hides; modifier keys during a stroke,
+// the radius keys, the recent files and the window layout kept from one start to the next. The
 // settings live in a temporary folder, never in the user's own.
 class TestHabits : public QObject
 {
@@ -27,6 +31,9 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
+    void drawsOnlyAfterInput();
+    void heldKeyStops_data();
+    void heldKeyStops();
     void strokeModifiers_data();
     void strokeModifiers();
     void radiusKeys();
@@ -34,6 +41,11 @@ private slots:
     void layoutComesBack();
 
 private:
+    template<class T>
+    T *child(const char *name)
+    {
+        return window->findChild<T *>(QLatin1String(name));
+    }
     QString sphere(const QString &name) { return TestIo::icosphereFile(dir.filePath(name), 3); }
     void click(const QString &radio)
     {
@@ -43,6 +55,19 @@ private:
     }
     // A right-button stroke across the view centre with `modifiers` held throughout.
     void stroke(Qt::KeyboardModifiers modifiers);
+    void move(QPoint p, Qt::MouseButtons buttons = Qt::NoButton, Qt::KeyboardModifiers keys = {})
+    {
+        QMouseEvent event(QEvent::MouseMove, p, view->mapToGlobal(p), Qt::NoButton, buttons, keys);
+        QCoreApplication::sendEvent(view, &event);
+    }
+    // No frame drawn over `ms` milliseconds, once the pending ones are drawn.
+    bool idleFor(int ms)
+    {
+        QTest::qWait(300);
+        const int frames = view->framesDrawn();
+        QTest::qWait(ms);
+        return view->framesDrawn() == frames;
+    }
 
     QTemporaryDir dir;
     std::unique_ptr<Window> window;
@@ -74,13 +99,73 @@ void TestHabits::stroke(Qt::KeyboardModifiers modifiers)
     const QPoint from = view->rect().center() - QPoint(60, 0);
     QTest::mouseMove(view, from);
     QTest::mousePress(view, Qt::RightButton, modifiers, from);
-    for (int i = 1; i <= 12; ++i) {
-        const QPoint p = from + QPoint(10 * i, 3 * i);
-        QMouseEvent move(
-            QEvent::MouseMove, p, view->mapToGlobal(p), Qt::NoButton, Qt::RightButton, modifiers);
-        QCoreApplication::sendEvent(view, &move);
-    }
+    for (int i = 1; i <= 12; ++i)
+        move(from + QPoint(10 * i, 3 * i), Qt::RightButton, modifiers);
     QTest::mouseRelease(view, Qt::RightButton, modifiers, from + QPoint(120, 36));
+}
+
+void TestHabits::drawsOnlyAfterInput()
+{
+    QVERIFY(view->openFile(sphere(QStringLiteral("s.stl"))));
+    const QPoint centre = view->rect().center();
+    move(centre);
+    QVERIFY(idleFor(1000));
+    QVERIFY(window->statusBar()->currentMessage().contains(QStringLiteral("FPS : ")));
+    const std::pair<const char *, std::function<void()>> inputs[] = {
+        {"wheel",
+            [&] {
+                QWheelEvent wheel(centre, view->mapToGlobal(centre), {}, QPoint(0, 120),
+                    Qt::NoButton, {}, Qt::NoScrollPhase, false);
+                QCoreApplication::sendEvent(view, &wheel);
+            }},
+        {"Z held",
+            [&] {
+                QTest::keyPress(view, Qt::Key_Z);
+                QTest::qWait(100);
+                QTest::keyRelease(view, Qt::Key_Z);
+            }},
+        {"right drag", [&] { stroke(Qt::NoModifier); }},
+        {"undo", [&] { QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier); }},
+        {"octree key", [&] { QTest::keyClick(view, Qt::Key_O); }},
+        {"mouse move",
+            [&] {
+                // The brush outline follows the cursor.
+                const QVector3D brush = view->getPicking().getIntersectionPoint();
+                move(centre + QPoint(40, 25));
+                QVERIFY(view->getPicking().getIntersectionPoint() != brush);
+            }},
+    };
+    for (const auto &[name, input] : inputs) {
+        const int frames = view->framesDrawn();
+        input();
+        QTRY_VERIFY2(view->framesDrawn() > frames, name);
+        QVERIFY2(idleFor(400), name);
+    }
+}
+
+void TestHabits::heldKeyStops_data()
+{
+    QTest::addColumn<bool>("hide");
+    QTest::newRow("focus to another window") << false;
+    QTest::newRow("window hidden") << true;
+}
+
+void TestHabits::heldKeyStops()
+{
+    QFETCH(bool, hide);
+    view->setFocus();
+    QTest::keyPress(view, Qt::Key_Up);
+    QVERIFY(view->motionTimer() != 0);
+    QWidget other;
+    if (hide) {
+        window->hide();
+    } else {
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+    }
+    QTRY_COMPARE(view->motionTimer(), 0);
+    QVERIFY(!view->getCamera().isMoving());
 }
 
 void TestHabits::strokeModifiers_data()
@@ -110,8 +195,7 @@ void TestHabits::strokeModifiers()
     stroke(modifiers);
     const std::vector<QVector3D> held = TestMeshes::positions(*view->getMesh());
     QVERIFY(held != before);
-    // Released, the chosen tool is back.
-    QCOMPARE(view->getSculptor().getTool(), chosenTool);
+    QCOMPARE(view->getSculptor().getTool(), chosenTool); // back once released
     view->undo();
     QVERIFY(TestMeshes::positions(*view->getMesh()) == before);
     click(acting);
@@ -121,8 +205,7 @@ void TestHabits::strokeModifiers()
 
 void TestHabits::radiusKeys()
 {
-    auto *slider = window->findChild<QSlider *>(QStringLiteral("radiusSlider"));
-    QCOMPARE(slider->value(), 50);
+    auto *slider = child<QSlider>("radiusSlider");
     QTest::keyClick(view, Qt::Key_BracketRight);
     QCOMPARE(slider->value(), 60);
     QCOMPARE(view->getPicking().getRadiusScreen(), 60.0f);
@@ -135,7 +218,7 @@ void TestHabits::radiusKeys()
 void TestHabits::recentFiles()
 {
     RecentFiles *recent = window->getRecentFiles();
-    auto *menu = window->findChild<QMenu *>(QStringLiteral("recentMenu"));
+    auto *menu = child<QMenu>("recentMenu");
     QStringList opened;
     for (int k = 0; k < 9; ++k) {
         opened.prepend(sphere(QStringLiteral("r%1.stl").arg(k)));
@@ -162,10 +245,10 @@ void TestHabits::recentFiles()
 void TestHabits::layoutComesBack()
 {
     window->setGeometry(60, 50, 1000, 700);
-    auto *meshDock = window->findChild<QDockWidget *>(QStringLiteral("meshDock"));
+    auto *meshDock = child<QDockWidget>("meshDock");
     window->addDockWidget(Qt::LeftDockWidgetArea, meshDock);
-    window->findChild<QDockWidget *>(QStringLiteral("sculptDock"))->hide();
-    window->findChild<QSlider *>(QStringLiteral("radiusSlider"))->setValue(120);
+    child<QDockWidget>("sculptDock")->hide();
+    child<QSlider>("radiusSlider")->setValue(120);
     QTest::qWait(50);
     const QRect geometry = window->geometry();
     QVERIFY(window->close());
@@ -175,11 +258,11 @@ void TestHabits::layoutComesBack()
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     QCOMPARE(window->geometry().size(), geometry.size());
-    meshDock = window->findChild<QDockWidget *>(QStringLiteral("meshDock"));
+    meshDock = child<QDockWidget>("meshDock");
     QCOMPARE(window->dockWidgetArea(meshDock), Qt::LeftDockWidgetArea);
-    QVERIFY(!window->findChild<QDockWidget *>(QStringLiteral("sculptDock"))->isVisible());
+    QVERIFY(!child<QDockWidget>("sculptDock")->isVisible());
     // The controls start as designed.
-    QCOMPARE(window->findChild<QSlider *>(QStringLiteral("radiusSlider"))->value(), 50);
+    QCOMPARE(child<QSlider>("radiusSlider")->value(), 50);
 }
 
 QTEST_MAIN(TestHabits)
