@@ -55,12 +55,20 @@ QString HelpDialog::controlsText()
             {"wheel", "zoom"},
             {"right drag", "sculpt with the current tool; one stroke is one undo step"},
             {"Z Q S D, arrow keys", "move the camera forward, left, back and right while held"},
+            {"Shift held while sculpting",
+                "smooth, whatever the tool; released, the chosen tool comes back"},
+            {"Ctrl held while sculpting", "inflate and deflate swap for that stroke"},
+            {"[ and ]", "brush radius one step smaller or larger (the Radius slider follows)"},
             {"O", "show or hide the octree boxes"},
             {"Ctrl+O", "open a mesh file (binary or text STL, OBJ, 3DS)"},
             {"Ctrl+S", "save the mesh as binary STL, or as OBJ for a name ending in .obj"},
             {"Ctrl+Z, Ctrl+Y", "undo, redo"},
             {"Ctrl+Q", "exit"},
             {"drop a file", "open a mesh file dropped on the window"},
+            {"File, Recent files",
+                "the last eight files opened; one that no longer exists is removed from the "
+                "list"},
+            {"next start", "the window's size, position and docks come back as they were left"},
         });
     html += table("Graphics tablet",
         {

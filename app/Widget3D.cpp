@@ -25,7 +25,28 @@
 #include <QWheelEvent>
 #include <qopengl.h>
 
+#include <QScopeGuard>
+
 #include <algorithm>
+
+namespace {
+
+// The tool of one brush step: Shift held smooths whatever the chosen tool, Ctrl held swaps
+// inflate and deflate; released, the chosen tool comes back at the next step.
+int strokeTool(int chosen, Qt::KeyboardModifiers modifiers)
+{
+    if (modifiers & Qt::ShiftModifier)
+        return SculptTool::SMOOTH;
+    if (modifiers & Qt::ControlModifier) {
+        if (chosen == SculptTool::INFLATE)
+            return SculptTool::DEFLATE;
+        if (chosen == SculptTool::DEFLATE)
+            return SculptTool::INFLATE;
+    }
+    return chosen;
+}
+
+} // namespace
 
 Widget3D::Widget3D(Window *parent)
     : QOpenGLWidget(parent)
@@ -33,8 +54,10 @@ Widget3D::Widget3D(Window *parent)
 {
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
-    startTimer(16);
     new StartHint(this);
+    // The view draws on demand: a new mesh or a changed one is drawn at the next paint.
+    connect(this, &Widget3D::meshOpened, this, qOverload<>(&QWidget::update));
+    connect(this, &Widget3D::meshEdited, this, qOverload<>(&QWidget::update));
 }
 
 Widget3D::~Widget3D()
@@ -94,20 +117,27 @@ void Widget3D::updateMeshStatus()
 
 void Widget3D::updateFpsStatus()
 {
-    ++frameCount;
-    // The clock is started at the first paint; that first reading counts as expired.
-    const qint64 elapsed = fpsTime.isValid() ? fpsTime.elapsed() : 1001;
-    int fps = 0;
-    if (fpsTime.isValid())
-        fps = int(1000.0 * frameCount / double(std::max<qint64>(elapsed, 1)));
-    const QString rate = QStringLiteral("FPS : ") + QString::number(fps);
+    // The rate counts the frames drawn over at least a second of continuous drawing. A pause
+    // longer than that starts a new count and keeps the last figure: an idle view draws nothing,
+    // and one frame after a pause says nothing about the rate.
+    constexpr qint64 pauseMs = 1000;
+    const bool paused = !sinceFrame.isValid() || sinceFrame.restart() > pauseMs;
+    if (paused) {
+        fpsTime.restart();
+        frameCount = 0;
+    } else {
+        ++frameCount;
+        const qint64 elapsed = fpsTime.elapsed();
+        if (elapsed >= 1000) {
+            shownFps = int(1000.0 * frameCount / double(elapsed));
+            fpsTime.restart();
+            frameCount = 0;
+        }
+    }
+    const QString rate = QStringLiteral("FPS : ") + QString::number(shownFps);
     if (window) {
         QStatusBar *bar = window->statusBar();
         bar->showMessage(bar->currentMessage().leftJustified(60, QLatin1Char(' '), true) + rate, 0);
-    }
-    if (!fpsTime.isValid() || fpsTime.elapsed() > 1000) {
-        fpsTime.restart();
-        frameCount = 0;
     }
 }
 
@@ -146,16 +176,51 @@ void Widget3D::paintGL()
         renderer->draw(*mesh, camera.getView(), camera.getProjection(), viewport,
             picking.getIntersectionPoint(), picking.getRadiusWorldSquared());
     }
+    ++framesDrawnCount;
     updateFpsStatus();
 }
 
 void Widget3D::timerEvent(QTimerEvent *event)
 {
-    if (event->timerId() == motionTimerId)
-        camera.moveStep();
+    if (event->timerId() != motionTimerId) {
+        QOpenGLWidget::timerEvent(event);
+        return;
+    }
+    camera.moveStep();
     // While a file loads, the status bar repaints but the mesh has not changed: no redraw.
     if (!loading)
         update();
+}
+
+void Widget3D::stopMotion()
+{
+    camera.setStrafe(0);
+    camera.setForward(0);
+    if (motionTimerId != 0) {
+        killTimer(motionTimerId);
+        motionTimerId = 0;
+    }
+}
+
+bool Widget3D::event(QEvent *event)
+{
+    // A key released in another window never reaches this one: a held camera key stops when
+    // the window loses the focus (the view may not hold it itself: keys reach it from the docks).
+    if (event->type() == QEvent::WindowDeactivate)
+        stopMotion();
+    return QOpenGLWidget::event(event);
+}
+
+void Widget3D::focusOutEvent(QFocusEvent *event)
+{
+    stopMotion();
+    QOpenGLWidget::focusOutEvent(event);
+}
+
+void Widget3D::hideEvent(QHideEvent *event)
+{
+    stopMotion();
+    QOpenGLWidget::hideEvent(event);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -175,6 +240,7 @@ void Widget3D::mousePressEvent(QMouseEvent *event)
         Stroke::press(*mesh, picking, sculptor);
         strokeOwner = StrokeOwner::Mouse;
     }
+    update();
 }
 
 void Widget3D::mouseReleaseEvent(QMouseEvent *event)
@@ -201,6 +267,7 @@ void Widget3D::wheelEvent(QWheelEvent *event)
     const QPoint delta = event->angleDelta();
     if (delta.y() != 0 && std::abs(delta.y()) >= std::abs(delta.x()))
         camera.zoom(float(delta.y() / 10000.0));
+    update();
 }
 
 void Widget3D::pickAt(const QPointF &position, QVector3D &nearPoint, QVector3D &farPoint)
@@ -236,15 +303,18 @@ void Widget3D::mouseMoveEvent(QMouseEvent *event)
             (position.x() - lastMousePos.x()) / 3000.0, (position.y() - lastMousePos.y()) / 3000.0);
     } else if (buttons == Qt::RightButton && strokeOwner == StrokeOwner::Mouse) {
         // Only a stroke that a press opened sculpts: its changes go into its own history state.
-        brushStep(position, nearPoint, farPoint);
+        brushStep(position, nearPoint, farPoint, event->modifiers());
     }
     lastMousePos = position;
     update();
 }
 
-void Widget3D::brushStep(
-    const QPointF &position, const QVector3D &nearPoint, const QVector3D &farPoint, float pressure)
+void Widget3D::brushStep(const QPointF &position, const QVector3D &nearPoint,
+    const QVector3D &farPoint, Qt::KeyboardModifiers modifiers, float pressure)
 {
+    const int chosenTool = sculptor.getTool();
+    sculptor.setTool(strokeTool(chosenTool, modifiers));
+    const auto restoreTool = qScopeGuard([&] { sculptor.setTool(chosenTool); });
     if (!mesh || (!picking.getMesh() && !sculptor.isSweep()))
         return;
     // Applications are spaced by a tenth of the brush radius along the drag.
@@ -285,6 +355,7 @@ void Widget3D::keyPressEvent(QKeyEvent *event)
     case Qt::Key_O:
         if (mesh)
             mesh->toggleDrawOctree();
+        update();
         break;
     case Qt::Key_Q:
     case Qt::Key_Left:
@@ -305,7 +376,8 @@ void Widget3D::keyPressEvent(QKeyEvent *event)
     default:
         break;
     }
-    if (motionTimerId == 0)
+    // Only a camera key starts the clock: a modifier held for a stroke or a shortcut does not.
+    if (motionTimerId == 0 && camera.isMoving())
         motionTimerId = startTimer(20);
 }
 
@@ -341,6 +413,7 @@ void Widget3D::keyReleaseEvent(QKeyEvent *event)
 void Widget3D::setSculptRadius(int radius)
 {
     picking.setRadiusScreen(float(std::max(radius, 20)));
+    update(); // the brush outline
 }
 
 void Widget3D::setSculptIntensity(int intensity)
@@ -376,6 +449,7 @@ void Widget3D::setSymmetry()
 void Widget3D::setCamera(int mode)
 {
     camera.setMode(mode);
+    update();
 }
 
 void Widget3D::setMeshColor()
@@ -387,6 +461,7 @@ void Widget3D::setMeshColor()
     if (!color.isValid())
         return;
     mesh->setColor(color);
+    update();
     if (QPushButton *button = window ? window->getColorButton() : nullptr)
         button->setPalette(QPalette(color));
 }
@@ -400,6 +475,7 @@ void Widget3D::setMeshShader(int mode)
     mesh->initShaders(mode);
     if (glReady)
         doneCurrent();
+    update();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -17,8 +17,9 @@ class QTabletEvent;
 class Window;
 
 // The OpenGL view at the centre of the main window. It owns the current mesh and the camera,
-// picking state and sculptor that act on it, repaints every 16 ms, reports the mesh size and the
-// frame rate in the status bar, and turns mouse and keys into camera motion and brush strokes.
+// picking state and sculptor that act on it, draws only when what it shows has changed (camera,
+// mesh, brush outline, display settings, size), reports the mesh size and the rate of the frames
+// drawn in the status bar, and turns mouse and keys into camera motion and brush strokes.
 class Widget3D : public QOpenGLWidget
 {
     Q_OBJECT
@@ -41,7 +42,10 @@ public:
     bool saveMesh(const QString &path);
 
     void updateMeshStatus();
+    // Counts a frame drawn and shows the frame rate after the status message.
     void updateFpsStatus();
+    // Frames drawn since the view was made.
+    int framesDrawn() const { return framesDrawnCount; }
 
     // Read access for tests and the main window.
     Mesh *getMesh() const { return mesh.get(); }
@@ -82,7 +86,11 @@ public slots:
     void setPenSculpts(bool on) { penSculpts = on; }
 
 protected:
+    bool event(QEvent *event) override;
     void timerEvent(QTimerEvent *event) override;
+    // A held camera key stops moving the camera when the focus goes or the view is hidden.
+    void focusOutEvent(QFocusEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -100,12 +108,15 @@ private:
     // along it.
     void pickAt(const QPointF &position, QVector3D &nearPoint, QVector3D &farPoint);
     // One brush application if the cursor moved far enough since the last one, with the
-    // intensity scaled by `pressure` (0 to 1).
+    // intensity scaled by `pressure` (0 to 1) and the tool changed by the modifier keys held
+    // (Shift smooths, Ctrl swaps inflate and deflate).
     void brushStep(const QPointF &position, const QVector3D &nearPoint, const QVector3D &farPoint,
-        float pressure = 1.0f);
+        Qt::KeyboardModifiers modifiers, float pressure = 1.0f);
     void penPress(const QPointF &position);
-    void penMove(const QPointF &position, float pressure);
+    void penMove(const QPointF &position, float pressure, Qt::KeyboardModifiers modifiers);
     void penRelease();
+    // Ends the key-driven camera motion.
+    void stopMotion();
     // Drops the mesh with the GL context current, so that its buffers are freed with it.
     void releaseMesh();
 
@@ -117,8 +128,11 @@ private:
     QPointF lastSculptPos;
     Window *window = nullptr;
     int motionTimerId = 0;
-    QElapsedTimer fpsTime;
+    QElapsedTimer fpsTime; // start of the current count of frames
+    QElapsedTimer sinceFrame; // since the last frame drawn
     int frameCount = 0;
+    int shownFps = 0;
+    int framesDrawnCount = 0;
     bool symmetry = false;
     bool glReady = false;
     // Who drives the open stroke. A pen stroke owns the mouse events the system makes from the

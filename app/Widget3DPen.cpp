@@ -61,7 +61,7 @@ void Widget3D::tabletEvent(QTabletEvent *event)
             event->ignore();
             return;
         }
-        penMove(position, pressureOf(event));
+        penMove(position, pressureOf(event), event->modifiers());
         event->accept();
         return;
     case QEvent::TabletRelease:
@@ -95,12 +95,12 @@ void Widget3D::penPress(const QPointF &position)
     update();
 }
 
-void Widget3D::penMove(const QPointF &position, float pressure)
+void Widget3D::penMove(const QPointF &position, float pressure, Qt::KeyboardModifiers modifiers)
 {
     QVector3D nearPoint;
     QVector3D farPoint;
     pickAt(position, nearPoint, farPoint);
-    brushStep(position, nearPoint, farPoint, pressure);
+    brushStep(position, nearPoint, farPoint, modifiers, pressure);
     lastMousePos = position;
     update();
 }

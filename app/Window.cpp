@@ -3,6 +3,8 @@
 #include "Autosave.h"
 #include "Document.h"
 #include "HelpDialog.h"
+#include "RecentFiles.h"
+#include "Settings.h"
 #include "Widget3D.h"
 #include "io/Files.h"
 
@@ -73,6 +75,7 @@ Window::Window()
     createSculptDock();
     createMeshDock();
     createMenus();
+    createRadiusKeys();
     setAcceptDrops(true);
 }
 
@@ -127,7 +130,40 @@ void Window::closeEvent(QCloseEvent *event)
         return;
     }
     autosave->discard();
+    saveLayout();
     event->accept();
+}
+
+void Window::saveLayout() const
+{
+    QSettings settings = userSettings();
+    settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
+    settings.setValue(QStringLiteral("window/state"), saveState());
+}
+
+bool Window::restoreLayout()
+{
+    const QSettings settings = userSettings();
+    if (!restoreGeometry(settings.value(QStringLiteral("window/geometry")).toByteArray()))
+        return false;
+    restoreState(settings.value(QStringLiteral("window/state")).toByteArray());
+    return true;
+}
+
+void Window::createRadiusKeys()
+{
+    // [ and ] step the brush radius through its slider, which then drives the view.
+    const auto addStep = [this](const char *key, int direction) {
+        auto *action = new QAction(this);
+        action->setShortcut(QKeySequence(QString::fromLatin1(key)));
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, radiusSlider, [this, direction] {
+            radiusSlider->setValue(radiusSlider->value() + direction * radiusSlider->pageStep());
+        });
+        addAction(action);
+    };
+    addStep("[", -1);
+    addStep("]", 1);
 }
 
 void Window::createSculptDock()
@@ -141,7 +177,7 @@ void Window::createSculptDock()
     auto *toolsGroup = new QButtonGroup;
     toolsGroup->setObjectName(QStringLiteral("toolsGroup"));
     toolsLayout->addWidget(new QLabel(QStringLiteral("Radius :")));
-    QSlider *radiusSlider = makeSlider(50);
+    radiusSlider = makeSlider(50);
     radiusSlider->setObjectName(QStringLiteral("radiusSlider"));
     toolsLayout->addWidget(radiusSlider);
     addRadio(toolsLayout, toolsGroup, "inflate", 0, true);
@@ -244,6 +280,9 @@ void Window::createMenus()
     QMenu *fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     QAction *openAction = fileMenu->addAction(QStringLiteral("&Open"));
     openAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
+    QMenu *recentMenu = fileMenu->addMenu(QStringLiteral("&Recent files"));
+    recentMenu->setObjectName(QStringLiteral("recentMenu"));
+    recentFiles = new RecentFiles(recentMenu, this);
     QAction *saveAction = fileMenu->addAction(QStringLiteral("&Save"));
     saveAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
     QAction *exitAction = fileMenu->addAction(QStringLiteral("&Exit"));
@@ -267,6 +306,11 @@ void Window::createMenus()
     connect(openAction, &QAction::triggered, view, [this] {
         if (document->maybeSave())
             view->loadFile();
+    });
+    connect(view, &Widget3D::meshOpened, recentFiles, &RecentFiles::add);
+    connect(recentFiles, &RecentFiles::openRequested, view, [this](const QString &path) {
+        if (document->maybeSave())
+            view->openFile(path);
     });
     connect(undoAction, &QAction::triggered, view, &Widget3D::undo);
     connect(redoAction, &QAction::triggered, view, &Widget3D::redo);

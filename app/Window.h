@@ -12,6 +12,8 @@ class QDockWidget;
 class QKeyEvent;
 class QMimeData;
 class QPushButton;
+class QSlider;
+class RecentFiles;
 class Widget3D;
 
 // The main window: the 3D view in the centre, the sculpting dock on the left, the mesh dock on
@@ -29,6 +31,10 @@ public:
     Widget3D *getView() const { return view; }
     Document *getDocument() const { return document; }
     Autosave *getAutosave() const { return autosave; }
+    RecentFiles *getRecentFiles() const { return recentFiles; }
+    // The size, position and dock layout of the last window closed, restored from the user's
+    // settings (the controls keep their initial values); false when none was saved.
+    bool restoreLayout();
     // The mesh file named by a drag's data, or an empty string when it names none we can read.
     static QString droppedMeshFile(const QMimeData *data);
 
@@ -46,12 +52,16 @@ private:
     void createSculptDock();
     void createMeshDock();
     void createMenus();
+    void createRadiusKeys();
+    void saveLayout() const;
 
     Widget3D *view = nullptr;
     QDockWidget *sculptDock = nullptr;
     QDockWidget *meshDock = nullptr;
     QButtonGroup *shaderGroup = nullptr;
     QPushButton *colorButton = nullptr;
+    QSlider *radiusSlider = nullptr;
+    RecentFiles *recentFiles = nullptr;
     Document *document = nullptr;
     Autosave *autosave = nullptr;
 };

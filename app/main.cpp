@@ -11,6 +11,27 @@
 #include <QScreen>
 #include <QTimer>
 
+namespace {
+
+// Without a saved layout: the window's own size, or the whole screen when that is nearly it.
+void showFirstTime(Window &window)
+{
+    window.resize(window.sizeHint());
+    QScreen *screen = QGuiApplication::primaryScreen();
+    const QSize desktop = screen->geometry().size();
+    const double ratio =
+        double(window.width() * window.height()) / double(desktop.width() * desktop.height());
+    if (0.75 > ratio) {
+        window.show();
+    } else {
+        // Without a window manager a maximize request is not honoured: fit the screen first.
+        window.setGeometry(screen->availableGeometry());
+        window.showMaximized();
+    }
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     QApplication::setStyle(QStringLiteral("plastique")); // ignored where the style does not exist
@@ -29,17 +50,10 @@ int main(int argc, char *argv[])
     parser.process(app);
 
     Window window;
-    window.resize(window.sizeHint());
-    QScreen *screen = QGuiApplication::primaryScreen();
-    const QSize desktop = screen->geometry().size();
-    const double ratio =
-        double(window.width() * window.height()) / double(desktop.width() * desktop.height());
-    if (0.75 > ratio) {
+    if (window.restoreLayout()) {
         window.show();
     } else {
-        // Without a window manager a maximize request is not honoured: fit the screen first.
-        window.setGeometry(screen->availableGeometry());
-        window.showMaximized();
+        showFirstTime(window);
     }
     // For scripts that drive the program with synthetic input: where the controls are, once the
     // window has its final layout.

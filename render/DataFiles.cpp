@@ -9,8 +9,11 @@
 QStringList dataFolders()
 {
     QStringList folders;
-    if (QCoreApplication::instance())
-        folders << QDir::cleanPath(QCoreApplication::applicationDirPath());
+    if (QCoreApplication::instance()) {
+        const QString program = QCoreApplication::applicationDirPath();
+        folders << QDir::cleanPath(program + QStringLiteral("/../share/argilium"))
+                << QDir::cleanPath(program);
+    }
     const QString current = QDir::cleanPath(QDir::currentPath());
     if (!folders.contains(current))
         folders << current;

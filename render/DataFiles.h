@@ -5,8 +5,9 @@
 
 // Data files read at run time (shader sources under "Shaders/", images under "Ressources/").
 
-// Folders searched for data files, in order: the program's own folder (the build copies
-// Shaders/ and Ressources/ beside the executable), then the working directory.
+// Folders searched for data files, in order: share/argilium beside the program's bin/ folder (an
+// installed program), the program's own folder (the build copies Shaders/ and Ressources/ beside
+// the executable), then the working directory.
 QStringList dataFolders();
 
 // Path of the first existing file `relativePath` (for example "Shaders/phongVertex.glsl") under

@@ -198,8 +198,8 @@ void TestWindow::menus_data()
     QTest::addColumn<QString>("menu");
     QTest::addColumn<QStringList>("actions");
     QTest::addColumn<QStringList>("shortcuts");
-    QTest::newRow("file") << "&File" << QStringList {"&Open", "&Save", "&Exit"}
-                          << QStringList {"Ctrl+O", "Ctrl+S", "Ctrl+Q"};
+    QTest::newRow("file") << "&File" << QStringList {"&Open", "&Recent files", "&Save", "&Exit"}
+                          << QStringList {"Ctrl+O", "", "Ctrl+S", "Ctrl+Q"};
     QTest::newRow("edit") << "&Edit" << QStringList {"&Undo", "&Redo"}
                           << QStringList {"Ctrl+Z", "Ctrl+Y"};
     QTest::newRow("display") << "&Display"
