@@ -465,6 +465,7 @@ bool parseOBJLines(QByteArrayView bytes, MeshData &data, QString *error, const P
                 data.corners.insert(data.corners.end(), {index[0], index[2], index[3]});
         }
     }
+    weldEqualPositions(data.positions, data.corners);
     progress.finish();
     return true;
 }
@@ -513,6 +514,7 @@ bool parse3DSChunks(QByteArrayView bytes, MeshData &data, QString *error, const 
         if (end - pos < chunkHeaderSize) {
             // A tail too short to hold a chunk header: nothing more to read in this parent.
             if (parentEnds.empty()) {
+                weldEqualPositions(data.positions, data.corners);
                 progress.finish();
                 return true;
             }
