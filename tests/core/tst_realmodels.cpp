@@ -291,24 +291,18 @@ void TestRealModels::weld_data()
     QTest::addColumn<int>("kind");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("vertices");
-    PositionList soup;
-    FaceList faces;
-    for (std::size_t i = 0; i < cubeFaces.size(); ++i) {
-        Face face;
-        for (int c = 0; c < 3; ++c) {
-            QVector3D p = cubePositions[cubeFaces[i][c]];
-            for (int k = 0; k < 3; ++k)
-                p[k] = p[k] == 0.0f && i % 2 ? -0.0f : p[k];
-            face[c] = static_cast<int>(soup.size());
-            soup.push_back(p);
-        }
-        faces.push_back(face);
-    }
+    // The second half of the faces names a copy of the corners, with -0 for 0.
+    PositionList twice = cubePositions;
+    for (const QVector3D &p : cubePositions)
+        twice.push_back({p.x() ? p.x() : -0.0f, p.y() ? p.y() : -0.0f, p.z() ? p.z() : -0.0f});
+    FaceList faces = cubeFaces;
+    for (std::size_t i = 6; i < faces.size(); ++i)
+        faces[i] = {faces[i][0] + 8, faces[i][1] + 8, faces[i][2] + 8};
     const FaceList firstHalf(cubeFaces.begin(), cubeFaces.begin() + 6);
     const FaceList secondHalf(cubeFaces.begin() + 6, cubeFaces.end());
     const int obj = int(Files::Kind::Obj);
     const int threeDs = int(Files::Kind::ThreeDs);
-    QTest::newRow("OBJ cube, split") << QString() << obj << objText(soup, faces) << 8;
+    QTest::newRow("OBJ cube, split") << QString() << obj << objText(twice, faces) << 8;
     QTest::newRow("3DS cube in two objects")
         << QString() << threeDs
         << file3DS(object3DS("A", vertexList(cubePositions) + faceList(firstHalf))
