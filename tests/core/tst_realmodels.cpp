@@ -177,10 +177,8 @@ QString runSession(Mesh &mesh, int mode, unsigned seed, int strokes)
                 problem = compareSurfaces(surface, after);
             if (!problem.isEmpty())
                 return QStringLiteral("seed %1, stroke %2, dab %3: %4")
-                    .arg(seed)
-                    .arg(stroke)
-                    .arg(dab)
-                    .arg(problem);
+                    .arg(QString::number(seed), QString::number(stroke), QString::number(dab),
+                        problem);
             surface = after;
             point += side * radius * uniform(0.1f, 0.6f);
         }
@@ -281,9 +279,9 @@ void TestRealModels::reportedStroke()
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
 }
 
-// Every reader welds exactly equal positions (-0 equal to 0): a cube whose triangles each list
-// their own corners reads as 8 vertices of a closed surface, and so does the spider's OBJ, whose
-// exporter split it along its texture seams, as the binary STL of the same spider.
+// Every reader welds exactly equal positions (-0 equal to 0): a cube split in two halves that
+// name their own copies of the corners reads as 8 vertices of a closed surface, and the spider's
+// OBJ, which its exporter split along texture seams, as the binary STL of the same spider.
 void TestRealModels::weld_data()
 {
     using namespace MeshBytes;
