@@ -6,6 +6,7 @@
 #include "Window.h"
 #include "geometry/Geometry.h"
 #include "io/Files.h"
+#include "mesh/SurfaceReport.h"
 #include "render/CameraGL.h"
 #include "render/MeshRenderer.h"
 #include "sculpt/Stroke.h"
@@ -551,6 +552,9 @@ bool Widget3D::openFile(const QString &path)
         }
     }
     updateMeshStatus();
+    // Said once, in place of the counts; the dynamic topology leaves such places as they are.
+    if (!surfaceReport(*mesh).manifold())
+        showMessage(tr("Warning : not a manifold (see argilium-cli check)"));
     emit meshOpened(path);
     return true;
 }

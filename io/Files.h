@@ -66,7 +66,9 @@ public:
 
     // Parsers: fill `data` (cleared first) or return false with a reason. They never read outside
     // `bytes`, check every count against the room the bytes have, and refuse coordinates that are
-    // NaN or infinite. Vertex references are checked against the vertices read so far.
+    // NaN or infinite. Vertex references are checked against the vertices read so far. Corners
+    // at exactly equal positions become one vertex (0.0 equal to -0.0) in every format, so that
+    // a surface that an exporter split at its seams stays one surface.
     // The optional progress sink hears from 0 to 100 percent of the bytes read.
     static bool parseSTL(QByteArrayView bytes, MeshData &data, QString *error = nullptr,
         const ProgressSink &progress = {});

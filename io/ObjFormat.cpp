@@ -3,6 +3,7 @@
 #include "Files.h"
 #include "ParseCommon.h"
 #include "SaveCommon.h"
+#include "VertexMap.h"
 
 #include <QSaveFile>
 
@@ -162,6 +163,7 @@ bool parseOBJLines(QByteArrayView bytes, MeshData &data, QString *error, const P
                 data.corners.insert(data.corners.end(), {index[0], index[2], index[3]});
         }
     }
+    weldEqualPositions(data.positions, data.corners);
     progress.finish();
     return true;
 }

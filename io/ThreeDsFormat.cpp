@@ -2,6 +2,7 @@
 
 #include "Files.h"
 #include "ParseCommon.h"
+#include "VertexMap.h"
 
 #include <cstring>
 
@@ -55,6 +56,7 @@ bool parse3DSChunks(QByteArrayView bytes, MeshData &data, QString *error, const 
         if (end - pos < chunkHeaderSize) {
             // A tail too short to hold a chunk header: nothing more to read in this parent.
             if (parentEnds.empty()) {
+                weldEqualPositions(data.positions, data.corners);
                 progress.finish();
                 return true;
             }

@@ -31,3 +31,19 @@ void VertexMap::grow()
         slots_[i] = slot;
     }
 }
+
+void weldEqualPositions(std::vector<QVector3D> &positions, std::vector<int> &corners)
+{
+    VertexMap map(positions.size());
+    std::vector<QVector3D> welded;
+    welded.reserve(positions.size());
+    std::vector<int> newIndex(positions.size());
+    for (std::size_t i = 0; i < positions.size(); ++i)
+        newIndex[i] = map.findOrAdd(positions[i], welded);
+    if (welded.size() == positions.size())
+        return;
+    for (int &c : corners)
+        c = newIndex[static_cast<std::size_t>(c)];
+    welded.shrink_to_fit();
+    positions.swap(welded);
+}

@@ -57,6 +57,11 @@ private:
     std::size_t count_ = 0;
 };
 
+// Welds a parsed list of positions in place: vertices at exactly equal positions (as VertexMap
+// compares them) become one, numbered in order of first appearance in `positions`, and every
+// corner is renumbered to match. Corners must name existing positions.
+void weldEqualPositions(std::vector<QVector3D> &positions, std::vector<int> &corners);
+
 inline void VertexMap::prefetch(const QVector3D &position) const
 {
 #if defined(__GNUC__) || defined(__clang__)

@@ -220,6 +220,14 @@ void Topology::edgeCollapse(int t1, int t2, std::vector<int> &list)
     // vertex shared by two stretches of it (and could leave a corner with no triangle).
     if (isOnBorder(vertices[k]) && isOnBorder(vertices[r]))
         return;
+    // An end with an edge of more than two triangles, a triangle with two equal corners, or
+    // two stretches of border: the collapse would merge r's edges into k's beyond what the
+    // common-neighbour test sees.
+    for (int end : {k, r}) {
+        const VertexEdges edges = vertexEdges(end);
+        if (!edges.ordinary || edges.border > 2)
+            return;
+    }
 
     touchedVertices.push_back(k);
     touchedVertices.push_back(r);

@@ -115,8 +115,9 @@ void Topology::adaptTopology(const std::vector<int> &list, float d2Fusion)
     }
     touchedVertices.resize(kept);
 
+    // Vertices on edges that are not ordinary stay where they are, as in the subdivision.
     for (int v : touchedVertices) {
-        if (vertices[v].brushStamp == Vertex::brushCounter)
+        if (vertices[v].brushStamp == Vertex::brushCounter && vertexEdges(v).ordinary)
             relaxedVertices_.push_back(v);
     }
     if (relaxedVertices_.empty())
@@ -193,6 +194,14 @@ bool Topology::vertexJoin(int a, int b)
     const std::vector<int> ringB = vertices[b].ringIndices;
     if (contains(ringA, b) || contains(ringB, a) || fanA.size() < fanB.size())
         return false;
+    // The join rewrites the triangle lists of both rings: every ring vertex must have ordinary
+    // edges only, so that no edge of more than two triangles is touched.
+    for (const std::vector<int> *ring : {&ringA, &ringB}) {
+        for (int v : *ring) {
+            if (!vertexEdges(v).ordinary)
+                return false;
+        }
+    }
 
     std::vector<int> sortedA = ringA;
     std::vector<int> sortedB = ringB;

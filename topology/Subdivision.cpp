@@ -27,8 +27,13 @@ void Topology::subdivision(std::vector<int> &list, float d2Max)
             (root->aabbSplit.max - root->aabbSplit.min).length() * minimalEdgeFraction;
         d2Max = std::max(d2Max, floor * floor);
     }
+    // Each pass halves the long edges, so a few dozen passes reach the shortest edge that is
+    // split at all. Beside an edge that is left alone (one of more than two triangles, or one
+    // at a vertex whose fan is not a manifold's) the fills can keep cutting new long slivers off
+    // the same long triangles: the passes stop there.
+    constexpr int maxPasses = 100;
     int count = -1;
-    while (count != mesh->getNbTriangles()) {
+    for (int pass = 0; pass < maxPasses && count != mesh->getNbTriangles(); ++pass) {
         count = mesh->getNbTriangles();
         subdivide(list, d2Max);
     }
@@ -46,11 +51,39 @@ int Topology::findSplit(int t, float d2Max, bool sphereTest)
     const float l12 = (p1 - p2).lengthSquared();
     const float l23 = (p2 - p3).lengthSquared();
     const float l13 = (p1 - p3).lengthSquared();
+    int code;
     if (l12 > l23 && l12 > l13)
-        return l12 > d2Max ? 1 : 0;
-    if (l23 > l13)
-        return l23 > d2Max ? 2 : 0;
-    return l13 > d2Max ? 3 : 0;
+        code = l12 > d2Max ? 1 : 0;
+    else if (l23 > l13)
+        code = l23 > d2Max ? 2 : 0;
+    else
+        code = l13 > d2Max ? 3 : 0;
+    if (code == 0)
+        return 0;
+    const int a = code == 2 ? tri.vertex2 : tri.vertex1;
+    const int b = code == 1 ? tri.vertex2 : tri.vertex3;
+    return splitIsOk(a, b) ? code : 0;
+}
+
+bool Topology::splitIsOk(int a, int b) const
+{
+    // An edge of more than two triangles (or beside a triangle with two equal corners) is left
+    // alone: its middle would make a second such edge, and the fills would cut the other
+    // triangles of the edge as if they were its two.
+    if (edgeTriangleCount(a, b) > 2)
+        return false;
+    // The split and the fills give every corner of the edge's triangles a triangle more: none
+    // may be a vertex whose fan is not that of a manifold, which would only grow.
+    for (int t : vertices[a].triangleIndices) {
+        const Triangle &tri = triangles[t];
+        if (tri.vertex1 != b && tri.vertex2 != b && tri.vertex3 != b)
+            continue;
+        for (int corner : {tri.vertex1, tri.vertex2, tri.vertex3}) {
+            if (!vertexEdges(corner).ordinary)
+                return false;
+        }
+    }
+    return true;
 }
 
 void Topology::findTrianglesToSplit(const std::vector<int> &list, std::vector<int> &outTriangles,
@@ -264,8 +297,13 @@ void Topology::subdivide(std::vector<int> &list, float d2Max)
         middles.push_back(i);
     const std::size_t nbMiddles = middles.size();
     mesh->expandVertices(middles, 1);
-    if (middles.size() > nbMiddles) {
-        const std::vector<int> relaxed(middles.begin() + nbMiddles, middles.end());
+    // A vertex on an edge of more than two triangles has no tangent plane to slide in: it stays.
+    std::vector<int> relaxed;
+    for (std::size_t i = nbMiddles; i < middles.size(); ++i) {
+        if (vertexEdges(middles[i]).ordinary)
+            relaxed.push_back(middles[i]);
+    }
+    if (!relaxed.empty()) {
         Sculptor relax;
         relax.setMesh(mesh);
         relax.smoothFlat(relaxed, 1.0f);

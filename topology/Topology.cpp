@@ -3,6 +3,8 @@
 
 #include "mesh/Mesh.h"
 
+#include <algorithm>
+
 Topology::Topology(Mesh *m, const QVector3D &brushCenter, float brushRadiusSquared)
     : mesh(m)
     , triangles(m->getTriangles())
@@ -61,4 +63,42 @@ void Topology::markVertexDeleted(int v)
 {
     vertices[v].visitStamp = -1;
     verticesToDelete.push_back(v);
+}
+
+Topology::VertexEdges Topology::vertexEdges(int v) const
+{
+    VertexEdges edges;
+    std::vector<int> &ends = edgeEnds_;
+    ends.clear();
+    for (int t : vertices[v].triangleIndices) {
+        const Triangle &tri = triangles[t];
+        if (tri.vertex1 == tri.vertex2 || tri.vertex2 == tri.vertex3 || tri.vertex1 == tri.vertex3)
+            edges.ordinary = false;
+        for (int corner : {tri.vertex1, tri.vertex2, tri.vertex3}) {
+            if (corner != v)
+                ends.push_back(corner);
+        }
+    }
+    std::sort(ends.begin(), ends.end());
+    for (std::size_t i = 0; i < ends.size();) {
+        std::size_t j = i + 1;
+        while (j < ends.size() && ends[j] == ends[i])
+            ++j;
+        if (j - i == 1)
+            ++edges.border;
+        else if (j - i > 2)
+            edges.ordinary = false;
+        i = j;
+    }
+    return edges;
+}
+
+int Topology::edgeTriangleCount(int a, int b) const
+{
+    int count = 0;
+    for (int t : vertices[a].triangleIndices) {
+        const Triangle &tri = triangles[t];
+        count += tri.vertex1 == b || tri.vertex2 == b || tri.vertex3 == b ? 1 : 0;
+    }
+    return count;
 }

@@ -59,6 +59,9 @@ public:
     // Longest-edge code of triangle t: 0 (no split), 1 (vertex1-vertex2), 2 (vertex2-vertex3),
     // 3 (vertex3-vertex1). With sphereTest, a triangle that does not touch the brush gives 0.
     int findSplit(int t, float d2Max, bool sphereTest);
+    // Whether edge (a, b) may be halved: it has one or two triangles, whose corners all have
+    // ordinary edges only (vertexEdges).
+    bool splitIsOk(int a, int b) const;
     // Splits each listed triangle on the edge of its code (a code 0 is computed afresh without
     // the sphere test).
     void splitTriangles(
@@ -156,6 +159,23 @@ public:
     // and last triangles of Q dropped).
     void connectPieces(const Fan &p, const Fan &q);
 
+    // --- Shape around a vertex ---
+
+    // The edges at vertex v as its triangles make them.
+    struct VertexEdges
+    {
+        // Every triangle of v has three distinct corners and every edge at v has one or two
+        // triangles. The steps leave the other edges alone: they are refused at a vertex that
+        // is not ordinary, as border cases are.
+        bool ordinary = true;
+        int border = 0; // edges at v with one triangle
+    };
+    VertexEdges vertexEdges(int v) const;
+    // Number of triangles on edge (a, b), counted as a's triangle list names them: a triangle
+    // that names a twice counts twice, so an edge beside one is never taken for an ordinary
+    // edge.
+    int edgeTriangleCount(int a, int b) const;
+
     // --- History ---
 
     // Saves a copy of the record into the open state unless it is already saved there.
@@ -209,6 +229,8 @@ private:
     std::vector<int> relaxedVertices_;
 
     bool hasState_ = false;
+    // The other corners of a vertex's triangles, for vertexEdges.
+    mutable std::vector<int> edgeEnds_;
     // Scratch buffers, reused to avoid allocations in the loops.
     std::vector<int> scratchA_;
     std::vector<int> scratchB_;

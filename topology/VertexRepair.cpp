@@ -112,6 +112,13 @@ bool Topology::removeDegenerateVertex(int v)
         sortSmall(own.begin(), own.end());
         return false;
     }
+    // A vertex with an edge of more than two triangles or a triangle with two equal corners
+    // stays as the file made it: removing its triangles would take them off edges that are
+    // not ordinary ones.
+    if (!vertexEdges(v).ordinary) {
+        sortSmall(own.begin(), own.end());
+        return false;
+    }
     // Everything changed below is saved first (the cascade reaches vertices that no caller
     // saved).
     saveVertex(v);
@@ -159,6 +166,9 @@ void Topology::checkVertex(int v)
     if (removeDegenerateVertex(v))
         return;
 
+    // Only fans of ordinary edges are chained and split into cones.
+    if (!vertexEdges(v).ordinary)
+        return;
     Fan &fan = checkFan_;
     buildFan(v, fan);
     if (!chainFan(fan))

@@ -146,7 +146,10 @@ void TestCli::convert()
 
     run = runCli({"check", out});
     QCOMPARE(run.status, 0);
-    QCOMPARE(run.out, QStringLiteral("ok\n"));
+    QCOMPARE(run.out,
+        QStringLiteral(
+            "ok\nborder edges: 0\nedges with more than two triangles: 0\nrepeated triangles: 0\n"
+            "triangles with two equal corners: 0\nclosed: yes\n"));
 }
 
 void TestCli::convertKeepsOldFileOnFailure()
@@ -200,10 +203,16 @@ void TestCli::check_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("out");
     QTest::addColumn<QString>("err"); // start of standard error
-    QTest::newRow("good STL") << "cube.stl" << 0 << "ok\n"
-                              << "";
-    QTest::newRow("good 3DS") << "cube.3ds" << 0 << "ok\n"
-                              << "";
+    QTest::newRow("good STL")
+        << "cube.stl" << 0
+        << "ok\nborder edges: 0\nedges with more than two triangles: 0\nrepeated triangles: 0\n"
+           "triangles with two equal corners: 0\nclosed: yes\n"
+        << "";
+    QTest::newRow("good 3DS")
+        << "cube.3ds" << 0
+        << "ok\nborder edges: 0\nedges with more than two triangles: 0\nrepeated triangles: 0\n"
+           "triangles with two equal corners: 0\nclosed: yes\n"
+        << "";
     QTest::newRow("truncated STL") << "truncated.stl" << 1 << ""
                                    << "error: binary STL: the header";
     QTest::newRow("bad reference") << "broken.obj" << 1 << ""

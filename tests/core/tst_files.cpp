@@ -238,10 +238,10 @@ void TestFiles::readers_data()
         << PositionList {{1.5f, 2, 0}, b, c} << IntList {0, 1, 2};
     QTest::newRow("obj: a coordinate that is no number ends the vertex")
         << Files::Kind::Obj << QByteArray("v 1 x 3\nv 1 0 0\nv 0 1 0\nf 1 2 3\n") << "obj"
-        << PositionList {{1, 0, 0}, b, c} << IntList {0, 1, 2};
-    QTest::newRow("obj: equal positions stay separate vertices")
+        << PositionList {{1, 0, 0}, c} << IntList {0, 0, 1};
+    QTest::newRow("obj: equal positions become one vertex")
         << Files::Kind::Obj << QByteArray("v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 0\nf 1 2 3\nf 4 3 2\n")
-        << "obj" << PositionList {a, b, c, a} << IntList {0, 1, 2, 3, 2, 1};
+        << "obj" << PositionList {a, b, c} << IntList {0, 1, 2, 0, 2, 1};
     QTest::newRow("obj: CR LF and no final line feed")
         << Files::Kind::Obj << QByteArray("v 0 0 0\r\nv 1 0 0\r\nv 0 1 0\r\nf 1 2 3\r\nf 3 2 1")
         << "obj" << PositionList {a, b, c} << IntList {0, 1, 2, 2, 1, 0};
