@@ -1,36 +1,26 @@
+// What protects the user's work: the unsaved-changes mark and the questions before Open, Exit,
+// closing and dropping a file; the recovery copy written while work is unsaved, removed when it
+// is not needed, and offered again after a crash.
+
 #include "TestIo.h"
 #include "TestMeshes.h"
 #include "WindowSetup.h"
 #include "app/Autosave.h"
 #include "app/Document.h"
 #include "app/Prompts.h"
-#include "app/Widget3D.h"
-#include "app/Window.h"
 #include "io/Files.h"
-#include "mesh/MeshCheck.h"
 #include "render/SurfaceFormat.h"
 
-#include <QAction>
-#include <QDir>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QFile>
 #include <QLockFile>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QtTest>
 
-using namespace TestMeshes;
 using Prompts::SaveAnswer;
-
 Q_DECLARE_METATYPE(Prompts::SaveAnswer)
 
-// What protects the user's work: the unsaved-changes mark and the questions before Open, Exit,
-// closing and dropping a file; the recovery copy written while work is unsaved, removed when it
-// is not needed, and offered again after a crash.
 class TestReliability : public QObject
 {
     Q_OBJECT
@@ -42,28 +32,36 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void cleanupTestCase();
-
     void titleMark();
-    void pressWithoutChangeIsClean();
-    void undoBackToSaved();
     void guardedCommands_data();
     void guardedCommands();
-    void autosaveWrites();
-    void autosaveRemoved_data();
-    void autosaveRemoved();
-    void cancelledExitKeepsCopy();
+    void autosave_data();
+    void autosave();
     void recoveryOffer_data();
     void recoveryOffer();
-    void liveCopyNotOffered();
-    void unreadableCopySetAside();
 
 private:
-    QString sphere(const QString &name, int level = 3);
-    QAction *action(const QString &text) const;
-    void stroke(QPoint offset = QPoint(60, 30));
-    // Writes a recovery file as a process with the given number would have left it.
-    QString leaveOrphan(qint64 pid, const QString &original, const QByteArray &bytes = {});
+    QString sphere(const QString &name, int level = 3)
+    {
+        return TestIo::icosphereFile(dir.filePath(name), level);
+    }
+    void stroke(QPoint offset = QPoint(60, 30))
+    {
+        const QPoint from(view->width() / 2, view->height() / 2);
+        dragInView(view, Qt::RightButton, from, from + offset, 12);
+    }
+    // A recovery file as a process with the given number would have left it.
+    QString leaveOrphan(qint64 pid, const QString &original, const QByteArray &bytes = {})
+    {
+        QDir().mkpath(folder);
+        const QString base = QDir(folder).filePath(QStringLiteral("recovery-%1").arg(pid));
+        if (bytes.isEmpty())
+            Files::saveSTL(*TestMeshes::makeIcosphere(2), base + ".stl");
+        else
+            TestIo::writeFile(base + ".stl", bytes);
+        TestIo::writeFile(base + ".path", original.toUtf8());
+        return base + ".stl";
+    }
 
     QTemporaryDir dir;
     QString folder;
@@ -72,37 +70,21 @@ private:
     QStringList asked;
     SaveAnswer saveAnswer = SaveAnswer::Cancel;
     bool recoverAnswer = false;
-    QString saveName;
-    QString openName;
+    QString saveName, openName;
 };
 
 void TestReliability::initTestCase()
 {
-    QVERIFY(dir.isValid());
     QGuiApplication::setQuitOnLastWindowClosed(false);
     QStandardPaths::setTestModeEnabled(true);
     folder = dir.filePath(QStringLiteral("recovery"));
     Autosave::setFolder(folder);
-    QCOMPARE(Autosave::folder(), folder);
-    Prompts::setSaveChangesQuestion([this](QWidget *, const QString &text) {
-        asked << text;
-        return saveAnswer;
-    });
-    Prompts::setRecoveryQuestion([this](QWidget *, const QString &text) {
-        asked << text;
-        return recoverAnswer;
-    });
+    Prompts::setSaveChangesQuestion(
+        [this](QWidget *, const QString &text) { return asked << text, saveAnswer; });
+    Prompts::setRecoveryQuestion(
+        [this](QWidget *, const QString &text) { return asked << text, recoverAnswer; });
     Prompts::setSaveFileNameQuestion([this](QWidget *) { return saveName; });
     Prompts::setOpenFileNameQuestion([this](QWidget *) { return openName; });
-}
-
-void TestReliability::cleanupTestCase()
-{
-    Prompts::setSaveChangesQuestion({});
-    Prompts::setRecoveryQuestion({});
-    Prompts::setSaveFileNameQuestion({});
-    Prompts::setOpenFileNameQuestion({});
-    Autosave::setFolder(QString());
 }
 
 void TestReliability::init()
@@ -112,139 +94,45 @@ void TestReliability::init()
     saveAnswer = SaveAnswer::Cancel;
     recoverAnswer = false;
     saveName.clear();
-    openName.clear();
     showTestWindow(window, view);
 }
 
 void TestReliability::cleanup()
 {
+    if (!window)
+        return;
     for (QMessageBox *box : window->findChildren<QMessageBox *>())
         box->close();
-    // Leave without questions.
-    saveAnswer = SaveAnswer::Discard;
+    saveAnswer = SaveAnswer::Discard; // leave without questions
     window.reset();
-    view = nullptr;
 }
 
-QString TestReliability::sphere(const QString &name, int level)
-{
-    return TestIo::icosphereFile(dir.filePath(name), level);
-}
-
-QAction *TestReliability::action(const QString &text) const
-{
-    for (QAction *a : window->menuBar()->findChildren<QAction *>()) {
-        if (a->text() == text)
-            return a;
-    }
-    return nullptr;
-}
-
-void TestReliability::stroke(QPoint offset)
-{
-    const QPoint from(view->width() / 2, view->height() / 2);
-    const QPoint to = from + offset;
-    QTest::mouseMove(view, from);
-    QTest::mousePress(view, Qt::RightButton, {}, from);
-    for (int i = 1; i <= 12; ++i) {
-        const QPoint p = from + (to - from) * i / 12;
-        QMouseEvent move(
-            QEvent::MouseMove, p, view->mapToGlobal(p), Qt::NoButton, Qt::RightButton, {});
-        QCoreApplication::sendEvent(view, &move);
-    }
-    QTest::mouseRelease(view, Qt::RightButton, {}, to);
-}
-
-QString TestReliability::leaveOrphan(qint64 pid, const QString &original, const QByteArray &bytes)
-{
-    QDir().mkpath(folder);
-    const QString base = QDir(folder).filePath(QStringLiteral("recovery-%1").arg(pid));
-    const QString file = base + QStringLiteral(".stl");
-    if (bytes.isEmpty()) {
-        std::unique_ptr<Mesh> mesh = makeIcosphere(2);
-        Files::saveSTL(*mesh, file);
-    } else {
-        QFile out(file);
-        out.open(QIODevice::WriteOnly);
-        out.write(bytes);
-    }
-    QFile path(base + QStringLiteral(".path"));
-    path.open(QIODevice::WriteOnly);
-    path.write(original.toUtf8());
-    return file;
-}
-
+// The title names the work and marks it while unsaved; undo back to the saved content clears the
+// mark, a new stroke after undoing past it never finds it again; a press that changes nothing
+// leaves it clean.
 void TestReliability::titleMark()
 {
     Document *document = window->getDocument();
-    QCOMPARE(window->windowTitle(), QStringLiteral("Argilium"));
+    QVERIFY(view->openFile(sphere("ball.stl")));
+    QCOMPARE(window->windowTitle(), QStringLiteral("ball.stl - Argilium"));
+    QTest::mouseClick(view, Qt::RightButton, {}, QPoint(view->width() / 2, view->height() / 2));
     QVERIFY(!document->isModified());
-    QVERIFY(view->openFile(sphere(QStringLiteral("ball.stl"))));
-    QCOMPARE(window->windowTitle(), QStringLiteral("ball.stl - Argilium"));
     stroke();
-    QVERIFY(document->isModified());
     QCOMPARE(window->windowTitle(), QStringLiteral("ball.stl* - Argilium"));
-    view->undo();
-    QCOMPARE(window->windowTitle(), QStringLiteral("ball.stl - Argilium"));
-    view->redo();
-    QCOMPARE(window->windowTitle(), QStringLiteral("ball.stl* - Argilium"));
-
-    // Saving under another name names the work after it.
-    const QString copy = dir.filePath(QStringLiteral("copy.stl"));
-    QVERIFY(view->saveMesh(copy));
-    QCOMPARE(window->windowTitle(), QStringLiteral("copy.stl - Argilium"));
-    QVERIFY(!document->isModified());
-    // The saved content is the one after the stroke: undoing it is a change.
-    view->undo();
-    QCOMPARE(window->windowTitle(), QStringLiteral("copy.stl* - Argilium"));
-
-    // A failed open keeps the work, its name and its mark.
-    QVERIFY(!view->openFile(dir.filePath(QStringLiteral("missing.stl"))));
-    QCOMPARE(window->windowTitle(), QStringLiteral("copy.stl* - Argilium"));
-    for (QMessageBox *box : window->findChildren<QMessageBox *>())
-        box->close();
-}
-
-void TestReliability::pressWithoutChangeIsClean()
-{
-    QVERIFY(view->openFile(sphere(QStringLiteral("ball.stl"))));
-    const QPoint centre(view->width() / 2, view->height() / 2);
-    QTest::mouseMove(view, centre);
-    QTest::mouseClick(view, Qt::RightButton, {}, centre);
-    QCOMPARE(view->getMesh()->getUndoStates().size(), std::size_t(1));
-    QVERIFY(!window->getDocument()->isModified());
-    QCOMPARE(window->windowTitle(), QStringLiteral("ball.stl - Argilium"));
-    // Nothing asks when nothing is unsaved.
-    QVERIFY(window->close());
-    QVERIFY(asked.isEmpty());
-}
-
-void TestReliability::undoBackToSaved()
-{
-    QVERIFY(view->openFile(sphere(QStringLiteral("ball.stl"))));
-    Document *document = window->getDocument();
-    stroke();
     stroke(QPoint(-50, 40));
-    const QString saved = dir.filePath(QStringLiteral("two.stl"));
-    QVERIFY(view->saveMesh(saved));
+    QVERIFY(view->saveMesh(dir.filePath("copy.stl"))); // saved under another name: named after it
+    QCOMPARE(window->windowTitle(), QStringLiteral("copy.stl - Argilium"));
     stroke(QPoint(40, -60));
-    QVERIFY(document->isModified());
-    view->undo();
-    QVERIFY(!document->isModified());
-    view->undo();
-    QVERIFY(document->isModified());
-    view->undo();
-    QVERIFY(document->isModified());
-    view->redo();
-    view->redo();
-    QVERIFY(!document->isModified());
-    // A new stroke after undoing past the saved content never comes back to it by redo.
-    view->undo();
+    const QList<bool> walk = {false, true, true, true, false, true}; // undo, undo, undo, redo, redo
+    for (int i = 0; i < walk.size(); ++i) {
+        i < 3 || i == 5 ? view->undo() : view->redo();
+        QCOMPARE(document->isModified(), walk[i]);
+    }
     stroke(QPoint(-60, -20));
-    QVERIFY(document->isModified());
     view->redo();
     QVERIFY(document->isModified());
-    QCOMPARE(checkMesh(*view->getMesh()), QString());
+    QVERIFY(!view->openFile(dir.filePath("missing.stl"))); // a failed open keeps name and mark
+    QCOMPARE(window->windowTitle(), QStringLiteral("copy.stl* - Argilium"));
 }
 
 void TestReliability::guardedCommands_data()
@@ -252,20 +140,18 @@ void TestReliability::guardedCommands_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<bool>("modified");
     QTest::addColumn<SaveAnswer>("answer");
-    // Name given to the save dialog: "ok" a writable file, "" cancelled, "bad" unwritable.
-    QTest::addColumn<QString>("saveTo");
+    QTest::addColumn<QString>("saveTo"); // for the save dialog: "ok" writable, "" cancelled, "bad"
     QTest::addColumn<bool>("proceeds");
-
-    for (const char *command : {"open", "exit", "close", "drop"}) {
-        const QString c = QString::fromLatin1(command);
-        const QByteArray n(command);
-        QTest::newRow(n + " clean") << c << false << SaveAnswer::Cancel << "" << true;
-        QTest::newRow(n + " cancel") << c << true << SaveAnswer::Cancel << "" << false;
-        QTest::newRow(n + " discard") << c << true << SaveAnswer::Discard << "" << true;
-        QTest::newRow(n + " save") << c << true << SaveAnswer::Save << "ok" << true;
-        QTest::newRow(n + " save dialog cancelled") << c << true << SaveAnswer::Save << "" << false;
-        QTest::newRow(n + " save fails") << c << true << SaveAnswer::Save << "bad" << false;
-    }
+    QTest::newRow("open clean") << "open" << false << SaveAnswer::Cancel << "" << true;
+    QTest::newRow("open cancel") << "open" << true << SaveAnswer::Cancel << "" << false;
+    QTest::newRow("open save") << "open" << true << SaveAnswer::Save << "ok" << true;
+    QTest::newRow("exit discard") << "exit" << true << SaveAnswer::Discard << "" << true;
+    QTest::newRow("exit save dialog cancelled")
+        << "exit" << true << SaveAnswer::Save << "" << false;
+    QTest::newRow("close clean") << "close" << false << SaveAnswer::Cancel << "" << true;
+    QTest::newRow("close save fails") << "close" << true << SaveAnswer::Save << "bad" << false;
+    QTest::newRow("drop cancel") << "drop" << true << SaveAnswer::Cancel << "" << false;
+    QTest::newRow("drop save") << "drop" << true << SaveAnswer::Save << "ok" << true;
 }
 
 void TestReliability::guardedCommands()
@@ -275,267 +161,181 @@ void TestReliability::guardedCommands()
     QFETCH(SaveAnswer, answer);
     QFETCH(QString, saveTo);
     QFETCH(bool, proceeds);
-
-    QVERIFY(view->openFile(sphere(QStringLiteral("first.stl"))));
+    QVERIFY(view->openFile(sphere("first.stl")));
     if (modified)
         stroke();
-    QCOMPARE(window->getDocument()->isModified(), modified);
     Mesh *const before = view->getMesh();
     const int triangles = before->getNbTriangles();
-    const QString other = sphere(QStringLiteral("second.stl"), 2);
-
+    const QString other = sphere("second.stl", 2);
+    const QString written =
+        dir.filePath(QStringLiteral("saved-%1.stl").arg(QTest::currentDataTag()));
     saveAnswer = answer;
-    const QString written = dir.filePath(QStringLiteral("saved-%1.stl").arg(command));
-    QFile::remove(written);
-    if (saveTo == QLatin1String("ok"))
-        saveName = written;
-    else if (saveTo == QLatin1String("bad"))
-        saveName = dir.filePath(QStringLiteral("no/such/folder/x.stl"));
-    else
-        saveName = QString();
+    saveName = saveTo == "ok" ? written
+        : saveTo == "bad"     ? dir.filePath("no/such/folder/x.stl")
+                              : QString();
     openName = other;
-
-    if (command == QLatin1String("open")) {
-        action(QStringLiteral("&Open"))->trigger();
-    } else if (command == QLatin1String("exit")) {
+    if (command == "open") {
+        for (QAction *a : window->menuBar()->findChildren<QAction *>())
+            if (a->text() == "&Open")
+                a->trigger();
+    } else if (command == "exit") {
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
         QTest::keyClick(window.get(), Qt::Key_Q, Qt::ControlModifier);
-    } else if (command == QLatin1String("close")) {
+    } else if (command == "close") {
         window->close();
     } else {
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(other)});
-        const QPoint p(100, 100);
-        QDragEnterEvent enter(p, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
         QCoreApplication::sendEvent(window.get(), &enter);
-        QVERIFY(enter.isAccepted());
-        QDropEvent drop(p, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QDropEvent drop(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
         QCoreApplication::sendEvent(window.get(), &drop);
     }
-
-    if (modified)
-        QCOMPARE(asked, QStringList {QStringLiteral("Save changes to first.stl?")});
-    else
-        QVERIFY(asked.isEmpty());
-
-    const bool closing = command == QLatin1String("exit") || command == QLatin1String("close");
-    if (closing) {
+    QCOMPARE(asked, modified ? QStringList {"Save changes to first.stl?"} : QStringList());
+    if (command == "exit" || command == "close")
         QCOMPARE(window->isVisible(), !proceeds);
-    } else if (proceeds) {
-        QVERIFY(view->getMesh() != before);
-        QCOMPARE(view->getMesh()->getNbTriangles(), 320);
-        QVERIFY(!window->getDocument()->isModified());
+    else if (proceeds)
         QCOMPARE(window->windowTitle(), QStringLiteral("second.stl - Argilium"));
-    }
-    if (!proceeds) {
-        // The work stays as it was, still marked.
-        QVERIFY(view->getMesh() == before);
-        QCOMPARE(view->getMesh()->getNbTriangles(), triangles);
-        QVERIFY(window->getDocument()->isModified());
-        QVERIFY(window->isVisible());
-    }
-    // "Save" wrote the work before going on.
-    QCOMPARE(QFile::exists(written), saveTo == QLatin1String("ok"));
-    if (saveTo == QLatin1String("ok")) {
-        std::unique_ptr<Mesh> reread = Files::load(written);
-        QVERIFY(reread);
-        QCOMPARE(reread->getNbTriangles(), triangles);
-    }
-    for (QMessageBox *box : window->findChildren<QMessageBox *>())
-        box->close();
+    if (!proceeds) // the work stays as it was, still marked
+        QVERIFY(view->getMesh() == before && window->getDocument()->isModified()
+            && window->isVisible());
+    QCOMPARE(QFile::exists(written), saveTo == "ok"); // "Save" wrote the work before going on
+    if (saveTo == "ok")
+        QCOMPARE(Files::load(written)->getNbTriangles(), triangles);
 }
 
-void TestReliability::autosaveWrites()
+void TestReliability::autosave_data()
 {
-    Autosave *autosave = window->getAutosave();
-    QCOMPARE(autosave->interval(), Autosave::defaultIntervalMs);
-    QCOMPARE(Autosave::defaultIntervalMs, 120000);
-    QVERIFY(autosave->filePath().startsWith(folder + QLatin1Char('/')));
-    QVERIFY(!autosave->saveNow()); // no mesh
-    const QString original = sphere(QStringLiteral("ball.stl"));
-    QVERIFY(view->openFile(original));
-    QVERIFY(!autosave->saveNow()); // nothing unsaved
-    QVERIFY(!QFile::exists(autosave->filePath()));
-
-    stroke();
-    QSignalSpy written(autosave, &Autosave::written);
-    QVERIFY(autosave->saveNow());
-    QCOMPARE(written.count(), 1);
-    QVERIFY(QFile::exists(autosave->filePath()));
-    // Nothing new: the copy is not written again.
-    QVERIFY(!autosave->saveNow());
-    std::unique_ptr<Mesh> copy = Files::load(autosave->filePath());
-    QVERIFY(copy);
-    QCOMPARE(copy->getNbTriangles(), view->getMesh()->getNbTriangles());
-    QCOMPARE(checkMesh(*copy), QString());
-    // A running process's copy is never offered.
-    QVERIFY(Autosave::orphans().isEmpty());
-
-    // Another stroke: written again, with the new shape.
-    view->setTopoMode(1);
-    stroke(QPoint(-70, 10));
-    const int now = view->getMesh()->getNbTriangles();
-    QVERIFY(autosave->saveNow());
-    copy = Files::load(autosave->filePath());
-    QVERIFY(copy);
-    QCOMPARE(copy->getNbTriangles(), now);
-
-    QFile path(autosave->filePath().chopped(4) + QStringLiteral(".path"));
-    QVERIFY(path.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(path.readAll()), original);
-}
-
-void TestReliability::autosaveRemoved_data()
-{
-    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("how"); // what ends the need for the copy
     QTest::newRow("save") << "save";
     QTest::newRow("undo back to the saved content") << "undo";
     QTest::newRow("another file opened") << "open";
-    QTest::newRow("exit discarding") << "exit";
     QTest::newRow("exit saving") << "exit save";
+    QTest::newRow("cancelled exit, then the process dies") << "crash";
 }
 
-void TestReliability::autosaveRemoved()
+// The copy is written only while there is unsaved work, again after each change, with the
+// original's path beside it; it is never offered while its process runs, and goes as soon as it
+// is not needed; a process that dies leaves it.
+void TestReliability::autosave()
 {
     QFETCH(QString, how);
     Autosave *autosave = window->getAutosave();
     const QString file = autosave->filePath();
-    QVERIFY(view->openFile(sphere(QStringLiteral("ball.stl"))));
+    QCOMPARE(autosave->interval(), 120000);
+    QVERIFY(file.startsWith(folder + u'/'));
+    QVERIFY(!autosave->saveNow()); // no mesh
+    const QString original = sphere("ball.stl");
+    QVERIFY(view->openFile(original));
+    QVERIFY(!autosave->saveNow()); // nothing unsaved
     stroke();
+    QSignalSpy written(autosave, &Autosave::written);
     QVERIFY(autosave->saveNow());
-    QVERIFY(QFile::exists(file));
-
-    if (how == QLatin1String("save")) {
-        QVERIFY(view->saveMesh(dir.filePath(QStringLiteral("kept.stl"))));
-    } else if (how == QLatin1String("undo")) {
+    QVERIFY(!autosave->saveNow()); // nothing new
+    QCOMPARE(written.count(), 1);
+    view->setTopoMode(1);
+    stroke(QPoint(-70, 10));
+    QVERIFY(autosave->saveNow());
+    QCOMPARE(Files::load(file)->getNbTriangles(), view->getMesh()->getNbTriangles());
+    QCOMPARE(TestIo::readFile(file.chopped(4) + ".path"), original.toUtf8());
+    QVERIFY(Autosave::orphans().isEmpty());
+    if (how == "save") {
+        QVERIFY(view->saveMesh(dir.filePath("kept.stl")));
+    } else if (how == "undo") {
         view->undo();
-    } else if (how == QLatin1String("open")) {
+        view->undo();
+    } else if (how == "open") {
         saveAnswer = SaveAnswer::Discard;
         QVERIFY(window->getDocument()->maybeSave());
-        QVERIFY(view->openFile(sphere(QStringLiteral("second.stl"), 2)));
-    } else {
-        saveAnswer = how == QLatin1String("exit") ? SaveAnswer::Discard : SaveAnswer::Save;
-        saveName = dir.filePath(QStringLiteral("atexit.stl"));
+        QVERIFY(view->openFile(sphere("second.stl", 2)));
+    } else if (how == "exit save") {
+        saveAnswer = SaveAnswer::Save;
+        saveName = dir.filePath("atexit.stl");
         QVERIFY(window->close());
+    } else {
+        QVERIFY(!window->close());
+        window.reset(); // destroying the window is not a clean exit
+        QVERIFY(QFile::exists(file));
+        return;
     }
     QVERIFY(!QFile::exists(file));
     QVERIFY(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
-void TestReliability::cancelledExitKeepsCopy()
-{
-    Autosave *autosave = window->getAutosave();
-    QVERIFY(view->openFile(sphere(QStringLiteral("ball.stl"))));
-    stroke();
-    QVERIFY(autosave->saveNow());
-    saveAnswer = SaveAnswer::Cancel;
-    QVERIFY(!window->close());
-    QVERIFY(QFile::exists(autosave->filePath()));
-    // A process that dies leaves its copy: destroying the window is not a clean exit.
-    const QString file = autosave->filePath();
-    window.reset();
-    QVERIFY(QFile::exists(file));
-    QFile::remove(file);
-    showTestWindow(window, view);
-}
-
 void TestReliability::recoveryOffer_data()
 {
+    QTest::addColumn<int>("copy"); // 0 good, 1 unreadable, 2 locked by a running process
     QTest::addColumn<bool>("accept");
     QTest::addColumn<QString>("original");
     QTest::addColumn<QString>("title");
-    QTest::newRow("accepted") << true << "/work/models/bust.stl"
+    QTest::newRow("accepted") << 0 << true << "/work/models/bust.stl"
                               << "bust.stl* - Argilium";
-    QTest::newRow("accepted, origin unknown") << true << ""
+    QTest::newRow("accepted, origin unknown") << 0 << true << ""
                                               << "untitled* - Argilium";
-    QTest::newRow("declined") << false << "/work/models/bust.stl"
+    QTest::newRow("declined") << 0 << false << "/work/models/bust.stl"
                               << "Argilium";
+    QTest::newRow("unreadable: set aside") << 1 << true << ""
+                                           << "Argilium";
+    QTest::newRow("live copy: not offered") << 2 << true << ""
+                                            << "Argilium";
 }
 
+// After a crash the newest copy of a dead process is offered first, then the older ones. A
+// recovered work is open, unsaved and named after its original.
 void TestReliability::recoveryOffer()
 {
+    QFETCH(int, copy);
     QFETCH(bool, accept);
     QFETCH(QString, original);
     QFETCH(QString, title);
-
-    // No copy: nothing asks.
-    QVERIFY(!Autosave::offerRecovery(view, window->getDocument(), window->getAutosave()));
+    QVERIFY(
+        !Autosave::offerRecovery(view, window->getDocument(), window->getAutosave())); // no copy
     QVERIFY(asked.isEmpty());
-
-    // A process number no running process has, and one whose lock file names a dead process.
-    const QString older = leaveOrphan(999999990, QString());
-    {
+    const QString older = copy ? QString() : leaveOrphan(999999990, QString());
+    if (!older.isEmpty()) {
         QFile touch(older);
         QVERIFY(touch.open(QIODevice::Append));
         QVERIFY(touch.setFileTime(
             QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
     }
-    const QString newest = leaveOrphan(999999991, original);
+    const QString newest =
+        leaveOrphan(999999991, original, copy == 1 ? QByteArray(40, 'x') : QByteArray());
+    QLockFile held(QDir(folder).filePath("recovery-999999991.lock"));
+    QVERIFY(copy != 2 || held.tryLock(0));
     const QDateTime when = QFileInfo(newest).lastModified();
-    QCOMPARE(Autosave::orphans(), (QStringList {newest, older}));
-
     recoverAnswer = accept;
-    const bool recovered =
-        Autosave::offerRecovery(view, window->getDocument(), window->getAutosave());
-    QCOMPARE(recovered, accept);
-    QVERIFY(asked.size() >= 1);
-    QCOMPARE(asked.first(), Prompts::recoverText(when));
-    QVERIFY(asked.first().startsWith(QStringLiteral("Recover unsaved work from ")));
-    QVERIFY(!QFile::exists(newest));
+    QCOMPARE(Autosave::offerRecovery(view, window->getDocument(), window->getAutosave()),
+        accept && copy == 0);
     QCOMPARE(window->windowTitle(), title);
-    if (accept) {
-        // The work is open, unsaved, and has a copy of this process's own; the older copy
-        // stays for a later start.
+    if (copy == 2) {
+        QVERIFY(asked.isEmpty() && QFile::exists(newest));
+        held.unlock();
+        QCOMPARE(Autosave::orphans(), QStringList {newest});
+        return;
+    }
+    QCOMPARE(asked.first(), Prompts::recoverText(when));
+    QVERIFY(asked.first().startsWith("Recover unsaved work from "));
+    QVERIFY(!QFile::exists(newest));
+    if (copy == 1) {
+        QVERIFY(QFile::exists(newest.chopped(4) + ".unreadable"));
+        QVERIFY(!view->getMesh() && Autosave::orphans().isEmpty());
+    } else if (accept) {
+        // The work has a copy of this process's own; the older copy stays for a later start.
         QCOMPARE(asked.size(), 1);
-        QVERIFY(view->getMesh());
         QCOMPARE(view->getMesh()->getNbTriangles(), 320);
         QVERIFY(window->getDocument()->isModified());
         QCOMPARE(window->getDocument()->path(), original);
         QVERIFY(QFile::exists(window->getAutosave()->filePath()));
-        QVERIFY(QFile::exists(older));
         QCOMPARE(Autosave::orphans(), QStringList {older});
-        // Closing asks about the recovered work.
-        saveAnswer = SaveAnswer::Cancel;
-        QVERIFY(!window->close());
+        QVERIFY(!window->close()); // closing asks about the recovered work
         QCOMPARE(asked.last(),
             QStringLiteral("Save changes to %1?").arg(window->getDocument()->displayName()));
     } else {
-        // Both were offered and both declined: both are gone.
+        // Both offered, both declined: both gone.
         QCOMPARE(asked.size(), 2);
-        QVERIFY(!view->getMesh());
-        QVERIFY(!QFile::exists(older));
-        QVERIFY(Autosave::orphans().isEmpty());
+        QVERIFY(!view->getMesh() && !QFile::exists(older) && Autosave::orphans().isEmpty());
     }
-}
-
-void TestReliability::liveCopyNotOffered()
-{
-    // A copy whose lock a running process holds belongs to that process.
-    const QString file = leaveOrphan(999999992, QString());
-    QLockFile held(QDir(folder).filePath(QStringLiteral("recovery-999999992.lock")));
-    QVERIFY(held.tryLock(0));
-    QVERIFY(Autosave::orphans().isEmpty());
-    recoverAnswer = true;
-    QVERIFY(!Autosave::offerRecovery(view, window->getDocument(), window->getAutosave()));
-    QVERIFY(asked.isEmpty());
-    QVERIFY(QFile::exists(file));
-    held.unlock();
-    QCOMPARE(Autosave::orphans(), QStringList {file});
-}
-
-void TestReliability::unreadableCopySetAside()
-{
-    const QString file = leaveOrphan(999999993, QString(), QByteArray(40, 'x'));
-    recoverAnswer = true;
-    QVERIFY(!Autosave::offerRecovery(view, window->getDocument(), window->getAutosave()));
-    QCOMPARE(asked.size(), 1);
-    QVERIFY(!view->getMesh());
-    QVERIFY(!QFile::exists(file));
-    QVERIFY(QFile::exists(file.chopped(4) + QStringLiteral(".unreadable")));
-    QVERIFY(Autosave::orphans().isEmpty());
-    for (QMessageBox *box : window->findChildren<QMessageBox *>())
-        box->close();
 }
 
 QTEST_MAIN(TestReliability)

@@ -1,19 +1,30 @@
-#include "app/Widget3D.h"
-#include "app/Window.h"
+// The main window's controls as a user meets them: each button, slider and box reaching the view,
+// the menus, the start hint, the help, and the save dialog's formats.
+
+#include "TestIo.h"
+#include "WindowSetup.h"
+#include "app/HelpDialog.h"
+#include "app/SaveFormat.h"
+#include "app/StartHint.h"
 #include "render/SurfaceFormat.h"
 
-#include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDockWidget>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
-#include <QtTest>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QTimer>
+
+#include <functional>
 
 class TestWindow : public QObject
 {
@@ -23,268 +34,209 @@ public:
     static void initMain() { setDefaultSurfaceFormat(0); }
 
 private slots:
-    void init();
+    void init() { showTestWindow(window, view, false); }
     void cleanup();
-    void title();
-    void radioButtons_data();
-    void radioButtons();
-    void sliders_data();
-    void sliders();
-    void checkBoxesAndColour();
-    void docks();
-    void menus_data();
+    void controlsReachTheView();
     void menus();
-    void staticDisablesDetail();
-    void sweepDisablesSymmetry();
-    void keyInDockReachesView();
-    void hiddenDockKeepsState();
+    void startHint();
+    void help();
+    void saveFormats();
 
 private:
     template<typename T>
-    T *findByText(const QString &text) const
+    T *find(const QString &text) const
     {
-        for (T *w : window->findChildren<T *>()) {
+        for (T *w : window->findChildren<T *>())
             if (w->text() == text)
                 return w;
-        }
         return nullptr;
     }
+    QWidget *sliderBelow(const QString &label) const
+    {
+        QLayout *layout = find<QLabel>(label)->parentWidget()->layout();
+        return layout->itemAt(layout->indexOf(find<QLabel>(label)) + 1)->widget();
+    }
 
+    QTemporaryDir dir;
     std::unique_ptr<Window> window;
+    Widget3D *view = nullptr;
 };
-
-void TestWindow::init()
-{
-    window = std::make_unique<Window>();
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-}
 
 void TestWindow::cleanup()
 {
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (qobject_cast<QDialog *>(w))
+            w->close();
     window.reset();
 }
 
-void TestWindow::title()
+void TestWindow::controlsReachTheView()
 {
     QCOMPARE(window->windowTitle(), QStringLiteral("Argilium"));
-    QVERIFY(window->centralWidget() == window->getView());
-}
-
-void TestWindow::radioButtons_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("box");
-    QTest::addColumn<int>("id");
-    QTest::addColumn<bool>("checked");
-    QTest::newRow("inflate") << "inflate"
-                             << "tools" << 0 << true;
-    QTest::newRow("deflate") << "deflate"
-                             << "tools" << 1 << false;
-    QTest::newRow("smooth") << "smooth"
-                            << "tools" << 2 << false;
-    QTest::newRow("flatten") << "flatten"
-                             << "tools" << 3 << false;
-    QTest::newRow("sweep") << "sweep"
-                           << "tools" << 4 << false;
-    QTest::newRow("static") << "static"
-                            << "topology" << 4 << false;
-    QTest::newRow("subdivide") << "subdivide"
-                               << "topology" << 1 << false;
-    QTest::newRow("decimate") << "decimate"
-                              << "topology" << 0 << false;
-    QTest::newRow("uniform") << "uniform"
-                             << "topology" << 2 << true;
-    QTest::newRow("adaptive") << "adaptive"
-                              << "topology" << 3 << false;
-    QTest::newRow("trackball sphere") << "trackball sphere"
-                                      << "camera" << 0 << true;
-    QTest::newRow("trackball plane") << "trackball plane"
-                                     << "camera" << 1 << false;
-    QTest::newRow("freelook") << "freelook"
-                              << "camera" << 2 << false;
-    QTest::newRow("phong") << "phong"
-                           << "shader" << 0 << true;
-    QTest::newRow("wireframe") << "wireframe"
-                               << "shader" << 1 << false;
-    QTest::newRow("transparency") << "transparency"
-                                  << "shader" << 2 << false;
-    QTest::newRow("reflection 1") << "reflection 1"
-                                  << "shader" << 3 << false;
-    QTest::newRow("reflection 2") << "reflection 2"
-                                  << "shader" << 4 << false;
-}
-
-void TestWindow::radioButtons()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, box);
-    QFETCH(int, id);
-    QFETCH(bool, checked);
-    QRadioButton *button = findByText<QRadioButton>(text);
-    QVERIFY(button);
-    QCOMPARE(button->isChecked(), checked);
-    auto *groupBox = qobject_cast<QGroupBox *>(button->parentWidget());
-    QVERIFY(groupBox);
-    QCOMPARE(groupBox->title(), box);
-    QVERIFY(button->group());
-    QVERIFY(button->group()->exclusive());
-    QCOMPARE(button->group()->id(button), id);
-    if (box == QLatin1String("shader"))
-        QCOMPARE(button->group(), window->getShaderGroup());
-}
-
-void TestWindow::sliders_data()
-{
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<int>("value");
-    QTest::newRow("radius") << "Radius :" << 50;
-    QTest::newRow("intensity") << "Intensity :" << 150;
-    QTest::newRow("detail") << "Detail :" << 150;
-}
-
-void TestWindow::sliders()
-{
-    QFETCH(QString, label);
-    QFETCH(int, value);
-    // Each slider sits right below its label in the group's layout.
-    QLabel *l = findByText<QLabel>(label);
-    QVERIFY(l);
-    QLayout *layout = l->parentWidget()->layout();
-    const int index = layout->indexOf(l);
-    auto *slider = qobject_cast<QSlider *>(layout->itemAt(index + 1)->widget());
-    QVERIFY(slider);
-    QCOMPARE(slider->orientation(), Qt::Horizontal);
-    QCOMPARE(slider->minimum(), 0);
-    QCOMPARE(slider->maximum(), 200);
-    QCOMPARE(slider->value(), value);
-}
-
-void TestWindow::checkBoxesAndColour()
-{
-    for (const char *text : {"culling", "symmetry"}) {
-        QCheckBox *box = findByText<QCheckBox>(QString::fromLatin1(text));
-        QVERIFY(box);
-        QVERIFY(!box->isChecked());
-        QCOMPARE(
-            qobject_cast<QGroupBox *>(box->parentWidget())->title(), QStringLiteral("options"));
+    // Each radio button: its box, whether it starts checked, and what a click sets in the view.
+    const struct
+    {
+        const char *text, *box;
+        int id;
+        bool checked;
+    } buttons[] = {{"inflate", "tools", 0, true}, {"deflate", "tools", 1, false},
+        {"smooth", "tools", 2, false}, {"flatten", "tools", 3, false}, {"sweep", "tools", 4, false},
+        {"decimate", "topology", 0, false}, {"subdivide", "topology", 1, false},
+        {"uniform", "topology", 2, true}, {"adaptive", "topology", 3, false},
+        {"static", "topology", 4, false}, {"trackball sphere", "camera", 0, true},
+        {"trackball plane", "camera", 1, false}, {"freelook", "camera", 2, false},
+        {"phong", "shader", 0, true}, {"wireframe", "shader", 1, false},
+        {"transparency", "shader", 2, false}, {"reflection 1", "shader", 3, false},
+        {"reflection 2", "shader", 4, false}};
+    for (const auto &b : buttons) {
+        QRadioButton *button = find<QRadioButton>(b.text);
+        QVERIFY2(button && button->isChecked() == b.checked, b.text);
+        QCOMPARE(qobject_cast<QGroupBox *>(button->parentWidget())->title(), QString(b.box));
+        QCOMPARE(button->group()->id(button), b.id);
     }
-    QPushButton *colour = window->getColorButton();
-    QVERIFY(colour);
-    QVERIFY(colour->text().isEmpty());
-    QCOMPARE(colour->palette().color(QPalette::Button), QColor(120, 200, 200));
-}
-
-void TestWindow::docks()
-{
-    const QList<QDockWidget *> docks = window->findChildren<QDockWidget *>();
-    QCOMPARE(docks.size(), 2);
-    QDockWidget *sculpt = nullptr;
-    QDockWidget *mesh = nullptr;
-    for (QDockWidget *d : docks) {
-        if (d->windowTitle() == QLatin1String("       Sculting       "))
-            sculpt = d;
-        if (d->windowTitle() == QLatin1String("            Mesh            "))
-            mesh = d;
+    for (const auto &b : buttons) {
+        find<QRadioButton>(b.text)->click();
+        const QString box = b.box;
+        const int set = box == "tools" ? view->getSculptor().getTool()
+            : box == "topology"        ? view->getSculptor().getTopoMode()
+            : box == "camera"          ? view->getCamera().getMode()
+                                       : window->getShaderGroup()->checkedId();
+        QCOMPARE(set, b.id);
     }
-    QVERIFY(sculpt && mesh);
-    QCOMPARE(window->dockWidgetArea(sculpt), Qt::LeftDockWidgetArea);
-    QCOMPARE(window->dockWidgetArea(mesh), Qt::RightDockWidgetArea);
-    QVERIFY(!sculpt->isFloating() && !mesh->isFloating());
-}
-
-void TestWindow::menus_data()
-{
-    QTest::addColumn<QString>("menu");
-    QTest::addColumn<QStringList>("actions");
-    QTest::addColumn<QStringList>("shortcuts");
-    QTest::newRow("file") << "&File" << QStringList {"&Open", "&Recent files", "&Save", "&Exit"}
-                          << QStringList {"Ctrl+O", "", "Ctrl+S", "Ctrl+Q"};
-    QTest::newRow("edit") << "&Edit" << QStringList {"&Undo", "&Redo"}
-                          << QStringList {"Ctrl+Z", "Ctrl+Y"};
-    QTest::newRow("display") << "&Display"
-                             << QStringList {"       Sculting       ",
-                                    "            Mesh            "}
-                             << QStringList {"", ""};
-    QTest::newRow("help") << "&Help" << QStringList {"&Controls", "&About"}
-                          << QStringList {"F1", ""};
+    // The static mode has no detail; the sweep no symmetry.
+    QVERIFY(!sliderBelow("Detail :")->isEnabled());
+    find<QRadioButton>("adaptive")->click();
+    QVERIFY(sliderBelow("Detail :")->isEnabled());
+    QVERIFY(!find<QCheckBox>("symmetry")->isEnabled());
+    find<QRadioButton>("smooth")->click();
+    QVERIFY(find<QCheckBox>("symmetry")->isEnabled());
+    // Sliders from 0 to 200: radius in screen pixels (20 at least), intensity and detail.
+    const struct
+    {
+        const char *label;
+        int start, set;
+        std::function<float()> value;
+        float expected;
+    } sliders[] = {
+        {"Radius :", 50, 5, [this] { return view->getPicking().getRadiusScreen(); }, 20.0f},
+        {"Intensity :", 150, 0, [this] { return view->getSculptor().getIntensity(); }, 0.0f},
+        {"Detail :", 150, 200, [this] { return view->getSculptor().getDetail(); }, 1.0f}};
+    for (const auto &s : sliders) {
+        auto *slider = qobject_cast<QSlider *>(sliderBelow(s.label));
+        QVERIFY(slider && slider->minimum() == 0 && slider->maximum() == 200);
+        QCOMPARE(slider->value(), s.start);
+        slider->setValue(s.set);
+        QCOMPARE(s.value(), s.expected);
+    }
+    // Options; a hidden dock keeps its state.
+    find<QCheckBox>("culling")->click();
+    find<QCheckBox>("symmetry")->click();
+    QVERIFY(view->getSculptor().getCulling() && view->getSymmetry());
+    auto *sculpt = qobject_cast<QDockWidget *>(
+        find<QCheckBox>("culling")->parentWidget()->parentWidget()->parentWidget());
+    QVERIFY(sculpt);
+    sculpt->toggleViewAction()->trigger();
+    sculpt->toggleViewAction()->trigger();
+    QVERIFY(find<QCheckBox>("culling")->isChecked());
+    QCOMPARE(window->getColorButton()->palette().color(QPalette::Button), QColor(120, 200, 200));
+    // A letter key that a slider ignores climbs to the window and reaches the view: the camera
+    // motion runs while it is held.
+    QWidget *radius = sliderBelow("Radius :");
+    radius->setFocus();
+    QTest::keyPress(radius, Qt::Key_Z);
+    QVERIFY(view->motionTimer() != 0);
+    QTest::keyRelease(radius, Qt::Key_Z);
+    QCOMPARE(view->motionTimer(), 0);
 }
 
 void TestWindow::menus()
 {
-    QFETCH(QString, menu);
-    QFETCH(QStringList, actions);
-    QFETCH(QStringList, shortcuts);
-    QMenu *found = nullptr;
-    QStringList titles;
-    for (QAction *a : window->menuBar()->actions()) {
-        titles << a->text();
-        if (a->text() == menu)
-            found = a->menu();
+    QStringList menus, entries;
+    for (QAction *menu : window->menuBar()->actions()) {
+        menus << menu->text();
+        for (QAction *a : menu->menu()->actions())
+            entries << a->text() + u' ' + a->shortcut().toString();
     }
-    QCOMPARE(titles, (QStringList {"&File", "&Edit", "&Display", "&Help"}));
-    QVERIFY(found);
-    QStringList texts;
-    QStringList keys;
-    for (QAction *a : found->actions()) {
-        texts << a->text();
-        keys << a->shortcut().toString();
-    }
-    QCOMPARE(texts, actions);
-    QCOMPARE(keys, shortcuts);
+    QCOMPARE(menus, QStringList({"&File", "&Edit", "&Display", "&Help"}));
+    const QString sculpting = QStringLiteral("       Sculting       "),
+                  mesh = QStringLiteral("            Mesh            ");
+    QCOMPARE(entries,
+        QStringList({"&Open Ctrl+O", "&Recent files ", "&Save Ctrl+S", "&Exit Ctrl+Q", "&Undo Ctrl+Z", "&Redo Ctrl+Y",
+            sculpting + u' ', mesh + u' ', "&Controls F1", "&About "}));
+    // The two docks, on either side of the view.
+    for (QDockWidget *dock : window->findChildren<QDockWidget *>())
+        QCOMPARE(window->dockWidgetArea(dock),
+            dock->windowTitle() == sculpting ? Qt::LeftDockWidgetArea : Qt::RightDockWidgetArea);
 }
 
-void TestWindow::staticDisablesDetail()
+// The hint over the empty view: centred, gone once a mesh is open, and never in the way of the
+// wheel.
+void TestWindow::startHint()
 {
-    QLabel *label = findByText<QLabel>(QStringLiteral("Detail :"));
-    QLayout *layout = label->parentWidget()->layout();
-    QWidget *slider = layout->itemAt(layout->indexOf(label) + 1)->widget();
-    QVERIFY(label->isEnabled() && slider->isEnabled());
-    QTest::mouseClick(findByText<QRadioButton>(QStringLiteral("static")), Qt::LeftButton);
-    QVERIFY(!label->isEnabled() && !slider->isEnabled());
-    QTest::mouseClick(findByText<QRadioButton>(QStringLiteral("adaptive")), Qt::LeftButton);
-    QVERIFY(label->isEnabled() && slider->isEnabled());
+    auto *hint = view->findChild<StartHint *>();
+    QVERIFY(hint && hint->isVisible());
+    QCOMPARE(hint->text(), QStringLiteral("Open a mesh with Ctrl+O, or drop a file here"));
+    window->resize(900, 700);
+    QTRY_VERIFY((hint->geometry().center() - view->rect().center()).manhattanLength() <= 2);
+    QVERIFY(!view->openFile(dir.filePath("missing.stl")));
+    QVERIFY(hint->isVisible());
+    QVERIFY(view->openFile(TestIo::icosphereFile(dir.filePath("small.stl"), 2)));
+    QVERIFY(!hint->isVisible());
+    hint->show();
+    const QPoint at = view->mapTo(window.get(), hint->geometry().center());
+    const float distance = view->getCamera().getDistance();
+    QWheelEvent wheel(at, window->windowHandle()->mapToGlobal(at), QPoint(), QPoint(0, 120),
+        Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(window->windowHandle(), &wheel);
+    QVERIFY(view->getCamera().getDistance() != distance);
 }
 
-void TestWindow::sweepDisablesSymmetry()
+void TestWindow::help()
 {
-    QCheckBox *symmetry = findByText<QCheckBox>(QStringLiteral("symmetry"));
-    QVERIFY(symmetry->isEnabled());
-    QTest::mouseClick(findByText<QRadioButton>(QStringLiteral("sweep")), Qt::LeftButton);
-    QVERIFY(!symmetry->isEnabled());
-    QTest::mouseClick(findByText<QRadioButton>(QStringLiteral("smooth")), Qt::LeftButton);
-    QVERIFY(symmetry->isEnabled());
+    QAction *controls = window->menuBar()->actions()[3]->menu()->actions()[0];
+    controls->trigger();
+    controls->trigger(); // raises the same dialog
+    QCOMPARE(window->findChildren<HelpDialog *>().size(), 1);
+    auto *dialog = window->findChild<HelpDialog *>();
+    QVERIFY(dialog->isVisible() && !dialog->isModal()); // it may stay open while sculpting
+    const QString text = dialog->findChild<QTextBrowser *>()->toPlainText();
+    for (const char *expected : {"left drag", "middle drag", "wheel", "right drag", "Ctrl+O",
+             "Ctrl+Z", "inflate", "sweep", "adaptive", "Detail", "culling", "symmetry",
+             "pen sculpts", "barrel", "pressure", ".obj"})
+        QVERIFY2(text.contains(QLatin1String(expected)), expected);
+    window->menuBar()->actions()[3]->menu()->actions()[1]->trigger();
+    auto *about = window->findChild<QMessageBox *>("aboutBox");
+    QVERIFY(about && about->isVisible() && about->text().contains("Argilium"));
 }
 
-void TestWindow::keyInDockReachesView()
+// The save dialog lists STL first and OBJ second; with OBJ chosen, a name typed without an ending
+// is saved as OBJ, and other names are kept as typed.
+void TestWindow::saveFormats()
 {
-    QLabel *label = findByText<QLabel>(QStringLiteral("Radius :"));
-    QLayout *layout = label->parentWidget()->layout();
-    QWidget *slider = layout->itemAt(layout->indexOf(label) + 1)->widget();
-    slider->setFocus();
-    Widget3D *view = window->getView();
-    QCOMPARE(view->motionTimer(), 0);
-    // A letter key is ignored by the slider, climbs to the window and is forwarded to the view,
-    // which starts its camera motion timer.
-    QTest::keyPress(slider, Qt::Key_Z);
-    QVERIFY(view->motionTimer() != 0);
-    QTest::keyRelease(slider, Qt::Key_Z);
-    QCOMPARE(view->motionTimer(), 0);
-}
-
-void TestWindow::hiddenDockKeepsState()
-{
-    QCheckBox *culling = findByText<QCheckBox>(QStringLiteral("culling"));
-    QTest::mouseClick(culling, Qt::LeftButton);
-    QVERIFY(culling->isChecked());
-    QDockWidget *sculpt =
-        qobject_cast<QDockWidget *>(culling->parentWidget()->parentWidget()->parentWidget());
-    QVERIFY(sculpt);
-    sculpt->toggleViewAction()->trigger();
-    QVERIFY(sculpt->isHidden());
-    sculpt->toggleViewAction()->trigger();
-    QVERIFY(!sculpt->isHidden());
-    QVERIFY(culling->isChecked());
+    const QString stl = SaveFormat::stlFilter(), obj = SaveFormat::objFilter();
+    QCOMPARE(SaveFormat::pathFor("out", stl), QString("out"));
+    QCOMPARE(SaveFormat::pathFor("out", obj), QString("out.obj"));
+    QCOMPARE(SaveFormat::pathFor("a.OBJ", obj), QString("a.OBJ"));
+    QCOMPARE(SaveFormat::pathFor("a.stl", obj), QString("a.stl"));
+    QVERIFY(SaveFormat::pathFor(QString(), obj).isNull());
+    QVERIFY(view->openFile(TestIo::icosphereFile(dir.filePath("small.stl"), 2)));
+    QStringList filters;
+    std::function<void()> answer = [&] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (auto *dialog = qobject_cast<QFileDialog *>(w); dialog && dialog->isVisible()) {
+                filters = dialog->nameFilters();
+                dialog->selectNameFilter(SaveFormat::objFilter());
+                dialog->selectFile(dir.filePath("from-dialog"));
+                static_cast<QDialog *>(dialog)->accept();
+                return;
+            }
+        }
+        QTimer::singleShot(20, this, answer);
+    };
+    QTimer::singleShot(0, this, answer);
+    view->saveFile();
+    QCOMPARE(filters, QStringList({"STL Files (*.stl )", "OBJ Files (*.obj)"}));
+    QVERIFY(TestIo::readFile(dir.filePath("from-dialog.obj")).startsWith("# Argilium"));
 }
 
 QTEST_MAIN(TestWindow)

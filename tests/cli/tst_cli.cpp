@@ -1,9 +1,11 @@
+// argilium-cli run as a user runs it: info, convert, check and sculpt, their output, exit status
+// and errors, and files left alone when a command fails.
+
 #include "MeshBytes.h"
 #include "TestIo.h"
+#include "TestMeshes.h"
 #include "io/Files.h"
-#include "mesh/MeshCheck.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -15,27 +17,6 @@
 using namespace MeshBytes;
 using namespace TestIo;
 
-namespace {
-
-Run runCli(const QStringList &arguments)
-{
-    return runProgram(QStringLiteral(ARGILIUM_CLI), arguments, 60000);
-}
-
-// The converted file read back: the moved cube's 8 corners and 12 triangles, in its units.
-void compareWithMovedCube(const MeshData &data)
-{
-    QCOMPARE(data.positions.size(), std::size_t(8));
-    QCOMPARE(data.corners.size(), std::size_t(36));
-    const PositionList cube = movedCube();
-    for (std::size_t c = 0; c < data.corners.size(); ++c) {
-        const QVector3D expected = cube[cubeFaces[c / 3][c % 3]];
-        QVERIFY((data.positions[data.corners[c]] - expected).length() < 1e-5f);
-    }
-}
-
-} // namespace
-
 class TestCli : public QObject
 {
     Q_OBJECT
@@ -46,16 +27,20 @@ private slots:
     void info();
     void convert_data();
     void convert();
-    void convertKeepsOldFileOnFailure();
-    void convertToObj_data();
-    void convertToObj();
-    void check_data();
-    void check();
-    void usage_data();
-    void usage();
+    void refused_data();
+    void refused();
+    void sculpt_data();
+    void sculpt();
 
 private:
     QString path(const QString &name) const { return dir_.filePath(name); }
+    Run cli(QStringList arguments) const
+    {
+        for (QString &a : arguments) // names of the test's files
+            if (a.contains(u'.') && !a.startsWith(u'-'))
+                a = path(a);
+        return runProgram(QStringLiteral(ARGILIUM_CLI), arguments, 120000);
+    }
     QTemporaryDir dir_;
 };
 
@@ -69,9 +54,26 @@ void TestCli::initTestCase()
     QVERIFY(writeFile(
         path("cube.3ds"), file3DS(object3DS("Cube", vertexList(cube) + faceList(cubeFaces)))));
     QVERIFY(writeFile(path("broken.obj"), "v 0 0 0\nv 1 0 0\nf 1 2 3\n"));
-    QByteArray truncated = binarySTL(facetsOf(cube, cubeFaces));
-    truncated.chop(30);
-    QVERIFY(writeFile(path("truncated.stl"), truncated));
+    QVERIFY(writeFile(path("truncated.stl"), binarySTL(facetsOf(cube, cubeFaces)).chopped(30)));
+    QVERIFY(writeFile(path("kept.stl"), "previous"));
+    // A sphere and strokes of downward dabs over its top, in the loaded sphere's coordinates.
+    TestIo::icosphereFile(path("sphere.stl"), 3);
+    const float radius = Files::load(path("sphere.stl"))->getVertex(0).position.length();
+    auto stroke = [radius](const std::vector<float> &xs, bool symmetry) {
+        QJsonArray dabs;
+        for (float x : xs)
+            dabs.append(QJsonObject {{"origin", QJsonArray {x, 0.0, 3.0 * radius}},
+                {"direction", QJsonArray {0.0, 0.0, -1.0}}, {"radius", 0.25 * radius}});
+        return QJsonDocument(QJsonObject {{"tool", "inflate"}, {"topology", "static"},
+                                 {"intensity", 1.0}, {"symmetry", symmetry}, {"dabs", dabs}})
+            .toJson();
+    };
+    QVERIFY(writeFile(path("stroke.json"), stroke({-9, -3, 3, 9}, false)));
+    QVERIFY(writeFile(path("symmetric.json"), stroke({0.3f * radius}, true)));
+    QVERIFY(writeFile(path("broken.json"), R"({"dabs": [{"origin": [0, 0, 1]}]})"));
+    // References: the sphere written back untouched, and sculpted without history steps.
+    QCOMPARE(cli({"convert", "sphere.stl", "input.stl"}).status, 0);
+    QCOMPARE(cli({"sculpt", "sphere.stl", "sculpted.stl", "--stroke", "stroke.json"}).status, 0);
 }
 
 void TestCli::info_data()
@@ -88,19 +90,16 @@ void TestCli::info_data()
                          << "3ds";
 }
 
+// One line of JSON: the file, its format, counts, scale, and the box in the file's units.
 void TestCli::info()
 {
     QFETCH(QString, file);
     QFETCH(QString, format);
-    const Run run = runCli({"info", path(file)});
+    const Run run = cli({"info", file});
     QCOMPARE(run.err, QString());
     QCOMPARE(run.status, 0);
-    QVERIFY(run.out.endsWith(u'\n'));
     QCOMPARE(run.out.count(u'\n'), 1);
-    QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(run.out.toUtf8(), &parseError);
-    QVERIFY2(doc.isObject(), qPrintable(parseError.errorString()));
-    const QJsonObject info = doc.object();
+    const QJsonObject info = QJsonDocument::fromJson(run.out.toUtf8()).object();
     QCOMPARE(info.value("file").toString(), path(file));
     QCOMPARE(info.value("format").toString(), format);
     QCOMPARE(info.value("vertices").toInt(), 8);
@@ -109,169 +108,167 @@ void TestCli::info()
     QVERIFY(std::abs(info.value("scale").toDouble() - 500.0 / diagonal) < 1e-4);
     QVERIFY(std::abs(info.value("diagonal").toDouble() - diagonal) < 1e-5);
     const QJsonArray center = info.value("center").toArray();
-    QCOMPARE(center.size(), 3);
-    QVERIFY(std::abs(center[0].toDouble() - 10.0) < 1e-5);
-    QVERIFY(std::abs(center[1].toDouble() + 2.0) < 1e-5);
-    QVERIFY(std::abs(center[2].toDouble() - 1.0) < 1e-5);
+    QVERIFY(std::abs(center[0].toDouble() - 10.0) < 1e-5
+        && std::abs(center[1].toDouble() + 2.0) < 1e-5
+        && std::abs(center[2].toDouble() - 1.0) < 1e-5);
 }
 
 void TestCli::convert_data()
 {
     QTest::addColumn<QString>("file");
-    QTest::newRow("from binary STL") << "cube.stl";
-    QTest::newRow("from text STL") << "cube-text.STL";
-    QTest::newRow("from OBJ") << "cube.obj";
-    QTest::newRow("from 3DS") << "cube.3ds";
+    QTest::addColumn<QString>("target");
+    for (const char *file : {"cube.stl", "cube-text.STL", "cube.obj", "cube.3ds"})
+        for (const char *target : {"stl", "OBJ"})
+            QTest::addRow("%s to %s", file, target) << QString(file) << QString(target);
 }
 
-// The written file is binary STL in the source's units and reads back to the same cube.
+// The written file reads back to the same cube in the source's units, and passes the check.
 void TestCli::convert()
 {
     QFETCH(QString, file);
-    const QString out = path(QStringLiteral("converted-%1.stl").arg(QTest::currentDataTag()));
-    Run run = runCli({"convert", path(file), out});
+    QFETCH(QString, target);
+    const QString out = QStringLiteral("converted-%1.%2").arg(file, target);
+    const Run run = cli({"convert", file, out});
     QCOMPARE(run.err, QString());
     QCOMPARE(run.status, 0);
-    QCOMPARE(QFileInfo(out).size(), qint64(84 + 50 * 12));
-
     MeshData data;
-    QFile f(out);
-    QVERIFY(f.open(QIODevice::ReadOnly));
     QString error;
-    QVERIFY2(Files::parseSTL(f.readAll(), data, &error), qPrintable(error));
-    QCOMPARE(data.format, QStringLiteral("stl"));
-    compareWithMovedCube(data);
-    if (QTest::currentTestFailed())
-        return;
-
-    run = runCli({"check", out});
-    QCOMPARE(run.status, 0);
-    QCOMPARE(run.out,
+    const QByteArray bytes = readFile(path(out));
+    QVERIFY2(target == "stl" ? Files::parseSTL(bytes, data, &error)
+                             : Files::parseOBJ(bytes, data, &error),
+        qPrintable(error));
+    if (target == "stl")
+        QCOMPARE(bytes.size(), qsizetype(84 + 50 * 12));
+    QCOMPARE(data.corners.size(), std::size_t(36));
+    const PositionList cube = movedCube();
+    for (std::size_t c = 0; c < data.corners.size(); ++c)
+        QVERIFY((data.positions[data.corners[c]] - cube[cubeFaces[c / 3][c % 3]]).length() < 1e-5f);
+    const Run check = cli({"check", out});
+    QCOMPARE(check.status, 0);
+    QCOMPARE(check.out,
         QStringLiteral(
             "ok\nborder edges: 0\nedges with more than two triangles: 0\nrepeated triangles: 0\n"
             "triangles with two equal corners: 0\nclosed: yes\n"));
 }
 
-void TestCli::convertKeepsOldFileOnFailure()
-{
-    // A source that cannot be read leaves the target alone.
-    const QString out = path("kept.stl");
-    QVERIFY(writeFile(out, "previous"));
-    Run run = runCli({"convert", path("broken.obj"), out});
-    QCOMPARE(run.status, 1);
-    QVERIFY2(run.err.startsWith("error: OBJ, line 3"), qPrintable(run.err));
-    QCOMPARE(run.out, QString());
-    QFile f(out);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("previous"));
-
-    // A target that cannot be written is reported.
-    run = runCli({"convert", path("cube.obj"), path("no/such/folder/out.stl")});
-    QCOMPARE(run.status, 1);
-    QVERIFY2(run.err.startsWith("error: cannot write"), qPrintable(run.err));
-}
-
-void TestCli::convertToObj_data()
-{
-    convert_data();
-}
-
-// The same conversions to OBJ: the file reads back to the cube, in the source's units.
-void TestCli::convertToObj()
-{
-    QFETCH(QString, file);
-    const QString out = path(QStringLiteral("converted-%1.OBJ").arg(QTest::currentDataTag()));
-    Run run = runCli({"convert", path(file), out});
-    QCOMPARE(run.err, QString());
-    QCOMPARE(run.status, 0);
-
-    MeshData data;
-    QFile f(out);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QString error;
-    QVERIFY2(Files::parseOBJ(f.readAll(), data, &error), qPrintable(error));
-    compareWithMovedCube(data);
-    if (QTest::currentTestFailed())
-        return;
-    run = runCli({"check", out});
-    QCOMPARE(run.status, 0);
-}
-
-void TestCli::check_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("out");
-    QTest::addColumn<QString>("err"); // start of standard error
-    QTest::newRow("good STL")
-        << "cube.stl" << 0
-        << "ok\nborder edges: 0\nedges with more than two triangles: 0\nrepeated triangles: 0\n"
-           "triangles with two equal corners: 0\nclosed: yes\n"
-        << "";
-    QTest::newRow("good 3DS")
-        << "cube.3ds" << 0
-        << "ok\nborder edges: 0\nedges with more than two triangles: 0\nrepeated triangles: 0\n"
-           "triangles with two equal corners: 0\nclosed: yes\n"
-        << "";
-    QTest::newRow("truncated STL") << "truncated.stl" << 1 << ""
-                                   << "error: binary STL: the header";
-    QTest::newRow("bad reference") << "broken.obj" << 1 << ""
-                                   << "error: OBJ, line 3: face names";
-    QTest::newRow("missing file") << "missing.stl" << 1 << ""
-                                  << "error: cannot open";
-    QTest::newRow("unknown type") << "cube.ply" << 1 << ""
-                                  << "error: cannot read";
-}
-
-void TestCli::check()
-{
-    QFETCH(QString, file);
-    QFETCH(int, status);
-    QFETCH(QString, out);
-    QFETCH(QString, err);
-    const Run run = runCli({"check", path(file)});
-    QCOMPARE(run.status, status);
-    QCOMPARE(run.out, out);
-    QVERIFY2(err.isEmpty() ? run.err.isEmpty() : run.err.startsWith(err), qPrintable(run.err));
-    QCOMPARE(run.err.count(u'\n'), err.isEmpty() ? 0 : 1);
-
-    // info fails the same way on a file that cannot be read.
-    if (status != 0) {
-        const Run info = runCli({"info", path(file)});
-        QCOMPARE(info.status, 1);
-        QCOMPARE(info.out, QString());
-        QCOMPARE(info.err, run.err);
-    }
-}
-
-void TestCli::usage_data()
+void TestCli::refused_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("text"); // found in standard output or error
+    QTest::addColumn<QString>("text"); // found in the output
     QTest::newRow("nothing") << QStringList {} << 2 << "Usage: argilium-cli <command>";
     QTest::newRow("help") << QStringList {"--help"} << 0 << "convert";
     QTest::newRow("unknown command")
         << QStringList {"sculpt-everything"} << 2 << "error: unknown command \"sculpt-everything\"";
     QTest::newRow("info without file")
         << QStringList {"info"} << 2 << "error: expected 1 argument, got 0";
-    QTest::newRow("info with two files")
-        << QStringList {"info", "a.stl", "b.stl"} << 2 << "expected 1 argument, got 2";
     QTest::newRow("info help") << QStringList {"info", "--help"} << 0 << "argilium-cli info";
-    QTest::newRow("convert to PLY")
-        << QStringList {"convert", "a.stl", "b.ply"} << 2 << "must end in .stl or .obj";
     QTest::newRow("unknown option")
-        << QStringList {"check", "--frobnicate", "a.stl"} << 2 << "frobnicate";
+        << QStringList {"check", "--frobnicate", "cube.stl"} << 2 << "frobnicate";
+    QTest::newRow("check: truncated STL")
+        << QStringList {"check", "truncated.stl"} << 1 << "error: binary STL: the header";
+    QTest::newRow("info: bad reference")
+        << QStringList {"info", "broken.obj"} << 1 << "error: OBJ, line 3: face names";
+    QTest::newRow("check: missing file")
+        << QStringList {"check", "missing.stl"} << 1 << "error: cannot open";
+    QTest::newRow("check: unknown type")
+        << QStringList {"check", "cube.ply"} << 1 << "error: cannot read";
+    QTest::newRow("convert: unreadable source")
+        << QStringList {"convert", "broken.obj", "kept.stl"} << 1 << "error: OBJ, line 3";
+    QTest::newRow("convert: unwritable target")
+        << QStringList {"convert", "cube.obj", "no/such/kept.stl"} << 1 << "error: cannot write";
+    QTest::newRow("convert to PLY")
+        << QStringList {"convert", "cube.stl", "kept.ply"} << 2 << "must end in .stl or .obj";
+    QTest::newRow("sculpt: no stroke")
+        << QStringList {"sculpt", "sphere.stl", "kept.stl"} << 2 << "--stroke";
+    QTest::newRow("sculpt: negative undo") << QStringList {"sculpt", "sphere.stl", "kept.stl",
+        "--stroke", "stroke.json", "--undo", "-1"}
+                                           << 2 << "--undo";
+    QTest::newRow("sculpt: redo not a number") << QStringList {"sculpt", "sphere.stl", "kept.stl",
+        "--stroke", "stroke.json", "--redo", "x"}
+                                               << 2 << "--redo";
+    QTest::newRow("sculpt: missing stroke file") << QStringList {"sculpt", "sphere.stl", "kept.stl",
+        "--stroke", "nowhere.json"} << 1 << "nowhere.json";
+    QTest::newRow("sculpt: bad stroke") << QStringList {"sculpt", "sphere.stl", "kept.stl",
+        "--stroke", "broken.json"} << 1 << "dab 0";
+    QTest::newRow("sculpt: OBJ output") << QStringList {"sculpt", "sphere.stl", "kept.obj",
+        "--stroke", "stroke.json"} << 2 << "error:";
+    QTest::newRow("sculpt: unreadable mesh") << QStringList {"sculpt", "none.stl", "kept.stl",
+        "--stroke", "stroke.json"} << 1 << "error:";
 }
 
-void TestCli::usage()
+// Usage errors exit with 2, failures with 1, each with one line on standard error and nothing on
+// standard output; the file that was there stays.
+void TestCli::refused()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, status);
     QFETCH(QString, text);
-    const Run run = runCli(arguments);
+    const Run run = cli(arguments);
     QCOMPARE(run.status, status);
     QVERIFY2((run.out + run.err).contains(text), qPrintable(run.out + run.err));
+    if (status == 1)
+        QVERIFY(run.err.startsWith("error: ") && run.err.count(u'\n') == 1);
+    if (status != 0)
+        QCOMPARE(run.out, QString());
+    QCOMPARE(readFile(path("kept.stl")), QByteArray("previous"));
+    QVERIFY(!QFile::exists(path("kept.obj")) && !QFile::exists(path("kept.ply")));
+}
+
+void TestCli::sculpt_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // after "sculpt sphere.stl OUT"
+    QTest::addColumn<QString>("reference"); // the file the output must equal; empty: checked here
+    QTest::newRow("stroke raises the top") << QStringList {"--stroke", "stroke.json"} << "";
+    QTest::newRow("symmetric stroke") << QStringList {"--stroke", "symmetric.json"} << "";
+    QTest::newRow("undo restores the input")
+        << QStringList {"--stroke", "stroke.json", "--undo", "1"} << "input.stl";
+    QTest::newRow("undo past the first state")
+        << QStringList {"--stroke", "stroke.json", "--undo", "3"} << "input.stl";
+    QTest::newRow("undo then redo")
+        << QStringList {"--stroke", "stroke.json", "--undo", "1", "--redo", "1"} << "sculpted.stl";
+    QTest::newRow("redo with nothing undone")
+        << QStringList {"--stroke", "stroke.json", "--redo", "2"} << "sculpted.stl";
+}
+
+void TestCli::sculpt()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, reference);
+    const QString out =
+        QStringLiteral("out-%1.stl").arg(QTest::currentDataTag()).replace(u' ', u'-');
+    const Run run = cli(QStringList {"sculpt", "sphere.stl", out} + arguments);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.status, 0);
+    if (!reference.isEmpty()) {
+        QCOMPARE(readFile(path(out)), readFile(path(reference)));
+        QVERIFY(readFile(path("sculpted.stl")) != readFile(path("input.stl")));
+        return;
+    }
+    // A line of JSON with the stroke's figures, then only the brush's vertices rise.
+    const QJsonObject line = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    const bool symmetric = arguments.contains("symmetric.json");
+    QCOMPARE(line.value("dabs").toInt(), symmetric ? 1 : 4);
+    QCOMPARE(line.value("hits").toInt(), symmetric ? 1 : 4);
+    QCOMPARE(line.value("applications").toInt(), symmetric ? 2 : 4);
+    QCOMPARE(line.value("triangles").toInt(), 1280);
+    QCOMPARE(line.value("vertices").toInt(), line.value("vertices_before").toInt());
+    QCOMPARE(line.value("ms_per_dab").toArray().size(), line.value("dabs").toInt());
+    MeshData before, after;
+    QVERIFY(Files::parseSTL(readFile(path("input.stl")), before)
+        && Files::parseSTL(readFile(path(out)), after));
+    QCOMPARE(after.positions.size(), before.positions.size());
+    int left = 0, right = 0;
+    for (std::size_t i = 0; i < before.positions.size(); ++i) {
+        const QVector3D p = before.positions[i], q = after.positions[i];
+        if (p == q)
+            continue;
+        QVERIFY(q.length() > p.length() && p.z() > 0.8f); // the brush sits at the pole
+        ++(p.x() < 0 ? left : right);
+    }
+    QVERIFY(left > 0);
+    if (symmetric)
+        QCOMPARE(left, right);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -16,6 +16,13 @@
         QVERIFY2(problem_.isEmpty(), qPrintable(problem_));                                        \
     } while (false)
 
+// The mesh passes TestMeshes::soundness.
+#define VERIFY_SOUND(mesh, closed)                                                                 \
+    do {                                                                                           \
+        const QString problem_ = TestMeshes::soundness(mesh, closed);                              \
+        QVERIFY2(problem_.isEmpty(), qPrintable(problem_));                                        \
+    } while (false)
+
 // The mesh equals a snapshot taken earlier (TestMeshes::compareWithSnapshot).
 #define VERIFY_SAME(expected, mesh)                                                                \
     do {                                                                                           \

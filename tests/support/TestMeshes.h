@@ -6,6 +6,7 @@
 #include <QVector3D>
 
 #include <array>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -36,6 +37,10 @@ std::unique_ptr<Mesh> makeTetrahedron();
 // (n + 1)^2 vertices, 2 n^2 triangles.
 std::unique_ptr<Mesh> makeGrid(int n);
 std::unique_ptr<Mesh> makeIcosphere(int level);
+// `sheets` grids of n x n unit quads stacked `gap` apart along z (sheet k at z = k gap), vertex
+// (i, j) of sheet k at k (n + 1)^2 + j (n + 1) + i. Every sheet faces up, or, with `facing`,
+// the odd ones face down, towards the sheet below.
+std::unique_ptr<Mesh> makeStackedGrids(int n, int sheets, float gap, bool facing = false);
 
 // Copies of a mesh's records, to compare a mesh with an earlier version of itself.
 struct MeshSnapshot
@@ -52,8 +57,20 @@ std::vector<QVector3D> positions(const Mesh &mesh);
 
 MeshSnapshot snapshot(const Mesh &mesh);
 // Compares positions, normals, ids, triangle and ring lists of the vertices, and ids, corners,
-// normals and boxes of the triangles, exactly (bit for bit on the floats). Stamps and octree
-// places are not compared. Returns an empty string when equal, else the first difference.
-QString compareWithSnapshot(const MeshSnapshot &expected, const Mesh &mesh);
+// normals and boxes of the triangles, exactly (bit for bit on the floats) or, for the normals,
+// within `normalTolerance`. Stamps and octree places are not compared. Returns an empty string
+// when equal, else the first difference.
+QString compareWithSnapshot(
+    const MeshSnapshot &expected, const Mesh &mesh, float normalTolerance = 0.0f);
+
+// Number of triangles on each edge (smaller vertex index first); triangles marked for removal
+// (negative visit stamp) are left out.
+std::map<std::pair<int, int>, int> edgeCounts(const Mesh &mesh);
+// Connected pieces of the surface (vertices linked through triangles).
+int components(const Mesh &mesh);
+// The consistency check, then the shape: finite positions, no vertex without a triangle, no
+// triangle naming a vertex twice, one or two triangles on every edge (two on a closed mesh), and
+// on an open mesh a border made of simple curves. Empty when sound, else the first problem.
+QString soundness(const Mesh &mesh, bool closed);
 
 } // namespace TestMeshes
