@@ -1,13 +1,14 @@
 #include "Widget3D.h"
 
 #include "LoadProgress.h"
-#include "StartHint.h"
 #include "Prompts.h"
+#include "StartHint.h"
 #include "Window.h"
 #include "geometry/Geometry.h"
 #include "io/Files.h"
 #include "render/CameraGL.h"
 #include "render/MeshRenderer.h"
+#include "sculpt/MaskEdit.h"
 #include "sculpt/Stroke.h"
 
 #include <QButtonGroup>
@@ -236,6 +237,8 @@ void Widget3D::mouseMoveEvent(QMouseEvent *event)
             (position.x() - lastMousePos.x()) / 3000.0, (position.y() - lastMousePos.y()) / 3000.0);
     } else if (buttons == Qt::RightButton && strokeOwner == StrokeOwner::Mouse) {
         // Only a stroke that a press opened sculpts: its changes go into its own history state.
+        // Ctrl is the invert key.
+        sculptor.setInvert(event->modifiers().testFlag(Qt::ControlModifier));
         brushStep(position, nearPoint, farPoint);
     }
     lastMousePos = position;
@@ -513,6 +516,29 @@ void Widget3D::undo()
         doneCurrent();
     updateMeshStatus();
     emit meshEdited();
+}
+
+void Widget3D::invertMask()
+{
+    editMask(MaskEdit::invert);
+}
+
+void Widget3D::clearMask()
+{
+    editMask(MaskEdit::clear);
+}
+
+void Widget3D::editMask(bool (*edit)(Mesh &))
+{
+    if (!mesh)
+        return;
+    if (glReady)
+        makeCurrent();
+    const bool changed = edit(*mesh);
+    if (glReady)
+        doneCurrent();
+    if (changed)
+        emit meshEdited();
 }
 
 void Widget3D::redo()

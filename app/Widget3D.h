@@ -78,6 +78,9 @@ public slots:
     void saveFile();
     void undo();
     void redo();
+    // "Invert mask" and "Clear mask" of the Edit menu, each one undo step.
+    void invertMask();
+    void clearMask();
     // The pen tip alone sculpts (otherwise it needs the barrel button).
     void setPenSculpts(bool on) { penSculpts = on; }
 
@@ -106,6 +109,8 @@ private:
     void penPress(const QPointF &position);
     void penMove(const QPointF &position, float pressure);
     void penRelease();
+    // A whole-mesh mask edit with the GL context current.
+    void editMask(bool (*edit)(Mesh &));
     // Drops the mesh with the GL context current, so that its buffers are freed with it.
     void releaseMesh();
 

@@ -61,6 +61,7 @@ void Widget3D::tabletEvent(QTabletEvent *event)
             event->ignore();
             return;
         }
+        sculptor.setInvert(event->modifiers().testFlag(Qt::ControlModifier));
         penMove(position, pressureOf(event));
         event->accept();
         return;

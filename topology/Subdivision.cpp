@@ -3,6 +3,7 @@
 #include "Topology.h"
 
 #include "geometry/Geometry.h"
+#include "mesh/Mask.h"
 #include "mesh/Mesh.h"
 #include "sculpt/Sculptor.h"
 
@@ -46,11 +47,15 @@ int Topology::findSplit(int t, float d2Max, bool sphereTest)
     const float l12 = (p1 - p2).lengthSquared();
     const float l23 = (p2 - p3).lengthSquared();
     const float l13 = (p1 - p3).lengthSquared();
+    // An edge between two fully masked vertices is never split.
+    const auto free = [this](int a, int b) {
+        return !Mask::isFull(vertices[a]) || !Mask::isFull(vertices[b]);
+    };
     if (l12 > l23 && l12 > l13)
-        return l12 > d2Max ? 1 : 0;
+        return l12 > d2Max && free(tri.vertex1, tri.vertex2) ? 1 : 0;
     if (l23 > l13)
-        return l23 > d2Max ? 2 : 0;
-    return l13 > d2Max ? 3 : 0;
+        return l23 > d2Max && free(tri.vertex2, tri.vertex3) ? 2 : 0;
+    return l13 > d2Max && free(tri.vertex3, tri.vertex1) ? 3 : 0;
 }
 
 void Topology::findTrianglesToSplit(const std::vector<int> &list, std::vector<int> &outTriangles,
@@ -127,6 +132,7 @@ void Topology::halfEdgeSplit(int t, int i1, int i2, int i3)
 
         Vertex middle(q, n);
         middle.normal = nm;
+        middle.mask = 0.5f * (v1.mask + v2.mask);
         middle.historyStamp = Mesh::historyCounter;
         middle.ringIndices = {i1, i2};
         vertices[i1].replaceRingVertex(i2, m);
