@@ -1,8 +1,8 @@
 #include "Widget3D.h"
 
 #include "LoadProgress.h"
-#include "Prompts.h"
 #include "StartHint.h"
+#include "Prompts.h"
 #include "Window.h"
 #include "geometry/Geometry.h"
 #include "io/Files.h"

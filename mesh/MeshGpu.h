@@ -24,7 +24,8 @@ public:
     virtual void patchIndices(const Mesh &mesh, const std::vector<int> &triangles) = 0;
     virtual void patchPositions(const Mesh &mesh, const std::vector<int> &vertices) = 0;
     virtual void patchNormals(const Mesh &mesh, const std::vector<int> &vertices) = 0;
-    virtual void patchMasks(const Mesh &mesh, const std::vector<int> &vertices) = 0;
+    // Masks of the listed vertices; a GPU half that draws no mask may ignore them.
+    virtual void patchMasks(const Mesh &, const std::vector<int> &) { }
 
     // Bytes of data per vertex (position, normal, mask) and per triangle (three indices); the
     // buffers hold twice that for the counts of their last full build.
