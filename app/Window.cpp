@@ -256,7 +256,6 @@ void Window::createMenus()
     undoAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Z")));
     QAction *redoAction = editMenu->addAction(QStringLiteral("&Redo"));
     redoAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Y")));
-    editMenu->addSeparator();
     QAction *invertMaskAction = editMenu->addAction(QStringLiteral("Invert mask"));
     invertMaskAction->setObjectName(QStringLiteral("invertMask"));
     QAction *clearMaskAction = editMenu->addAction(QStringLiteral("Clear mask"));

@@ -200,8 +200,9 @@ void TestWindow::menus_data()
     QTest::addColumn<QStringList>("shortcuts");
     QTest::newRow("file") << "&File" << QStringList {"&Open", "&Save", "&Exit"}
                           << QStringList {"Ctrl+O", "Ctrl+S", "Ctrl+Q"};
-    QTest::newRow("edit") << "&Edit" << QStringList {"&Undo", "&Redo"}
-                          << QStringList {"Ctrl+Z", "Ctrl+Y"};
+    QTest::newRow("edit") << "&Edit"
+                          << QStringList {"&Undo", "&Redo", "Invert mask", "Clear mask"}
+                          << QStringList {"Ctrl+Z", "Ctrl+Y", "", ""};
     QTest::newRow("display") << "&Display"
                              << QStringList {"       Sculting       ",
                                     "            Mesh            "}

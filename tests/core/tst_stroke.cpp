@@ -116,7 +116,7 @@ void TestStroke::parseRefuses_data()
     QTest::newRow("dabs not an array") << QByteArray(R"({"dabs": 3})") << "dabs";
     QTest::newRow("unknown key") << QByteArray(R"({"dabs": [], "tol": 1})") << "tol";
     QTest::newRow("unknown tool") << QByteArray(R"({"dabs": [], "tool": "hammer"})") << "hammer";
-    QTest::newRow("tool id too large") << QByteArray(R"({"dabs": [], "tool": 5})") << "tool";
+    QTest::newRow("tool id too large") << QByteArray(R"({"dabs": [], "tool": 7})") << "tool";
     QTest::newRow("fractional id") << QByteArray(R"({"dabs": [], "topology": 1.5})") << "topology";
     QTest::newRow("intensity above 1")
         << QByteArray(R"({"dabs": [], "intensity": 1.5})") << "intensity";
