@@ -5,6 +5,7 @@
 
 in vec3 viewPosition;
 in vec3 viewNormal;
+in float surfaceMask;
 
 uniform vec4 color;
 uniform vec3 centerPicking;   // picked point, view space
@@ -13,6 +14,8 @@ uniform float radiusSquared;  // squared brush radius; 0 when nothing is picked
 out vec4 fragColor;
 
 const vec3 brushColor = vec3(1.0, 0.78, 0.25);
+// Share of the light that a fully masked surface loses.
+const float maskDarkening = 0.6;
 
 // 1 on the brush outline, 0 away from it: a ring of roughly constant screen width where the
 // view-space distance to the picked point equals the brush radius.
@@ -43,6 +46,7 @@ void main()
     if (dot(n, toEye) < 0.0)
         n = -n;
     vec3 lit = shade(n, toEye, color.rgb);
+    lit *= 1.0 - maskDarkening * clamp(surfaceMask, 0.0, 1.0);
     lit = mix(lit, brushColor, 0.85 * brushOutline(viewPosition));
     fragColor = vec4(lit, color.a);
 }

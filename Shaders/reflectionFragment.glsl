@@ -5,6 +5,7 @@
 
 in vec3 viewPosition;
 in vec3 viewNormal;
+in float surfaceMask;
 
 uniform vec4 color;
 uniform vec3 centerPicking;
@@ -14,6 +15,8 @@ uniform sampler2D reflectionTexture;
 out vec4 fragColor;
 
 const vec3 brushColor = vec3(1.0, 0.78, 0.25);
+// Share of the light that a fully masked surface loses.
+const float maskDarkening = 0.6;
 
 float brushOutline(vec3 p)
 {
@@ -35,6 +38,7 @@ void main()
     vec3 texel = texture(reflectionTexture, uv).rgb;
     vec3 tint = mix(vec3(1.0), color.rgb, 0.6);
     vec3 lit = texel * tint * 1.1;
+    lit *= 1.0 - maskDarkening * clamp(surfaceMask, 0.0, 1.0);
     lit = mix(lit, brushColor, 0.85 * brushOutline(viewPosition));
     fragColor = vec4(lit, color.a);
 }

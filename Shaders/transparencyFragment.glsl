@@ -5,6 +5,7 @@
 
 in vec3 viewPosition;
 in vec3 viewNormal;
+in float surfaceMask;
 in float outward;
 
 uniform vec4 color;   // alpha is the base opacity
@@ -14,6 +15,8 @@ uniform float radiusSquared;
 out vec4 fragColor;
 
 const vec3 brushColor = vec3(1.0, 0.78, 0.25);
+// Share of the light that a fully masked surface loses.
+const float maskDarkening = 0.6;
 
 float brushOutline(vec3 p)
 {
@@ -39,6 +42,7 @@ void main()
     vec3 lit = color.rgb * (0.35 + diffuse) * glow + vec3(0.35 * rim);
     float alpha = clamp(color.a + 0.45 * rim, 0.0, 1.0);
     float brush = brushOutline(viewPosition);
+    lit *= 1.0 - maskDarkening * clamp(surfaceMask, 0.0, 1.0);
     lit = mix(lit, brushColor, brush);
     alpha = mix(alpha, 0.9, brush);
     fragColor = vec4(lit, alpha);

@@ -4,6 +4,7 @@
 
 in vec3 viewPosition;
 in vec3 viewNormal;
+in float surfaceMask;
 noperspective in vec3 edgeDistance;
 
 uniform vec4 color;
@@ -13,6 +14,8 @@ uniform float radiusSquared;
 out vec4 fragColor;
 
 const vec3 brushColor = vec3(1.0, 0.78, 0.25);
+// Share of the light that a fully masked surface loses.
+const float maskDarkening = 0.6;
 const vec3 edgeColor = vec3(0.06, 0.08, 0.10);
 
 float brushOutline(vec3 p)
@@ -45,6 +48,7 @@ void main()
     float nearest = min(edgeDistance.x, min(edgeDistance.y, edgeDistance.z));
     float edge = 1.0 - smoothstep(0.25, 1.25, nearest);
     lit = mix(lit, edgeColor, 0.8 * edge);
+    lit *= 1.0 - maskDarkening * clamp(surfaceMask, 0.0, 1.0);
     lit = mix(lit, brushColor, 0.85 * brushOutline(viewPosition));
     fragColor = vec4(lit, color.a);
 }

@@ -14,9 +14,11 @@ uniform vec2 winScale;
 
 in vec3 vertexViewPosition[];
 in vec3 vertexViewNormal[];
+in float vertexMask[];
 
 out vec3 viewPosition;
 out vec3 viewNormal;
+out float surfaceMask;
 noperspective out vec3 edgeDistance;
 
 void main()
@@ -42,6 +44,7 @@ void main()
     for (int i = 0; i < 3; ++i) {
         viewPosition = vertexViewPosition[i];
         viewNormal = vertexViewNormal[i];
+        surfaceMask = vertexMask[i];
         edgeDistance = vec3(0.0);
         edgeDistance[i] = heights[i];
         gl_Position = gl_in[i].gl_Position;

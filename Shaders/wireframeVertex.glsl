@@ -4,16 +4,19 @@
 
 in vec3 vertex;
 in vec3 normal;
+in float mask;               // 0 free, 1 fully masked
 
 uniform mat4 modelViewMatrix;
 uniform mat4 modelViewProjectionMatrix;
 
 out vec3 vertexViewPosition;
 out vec3 vertexViewNormal;
+out float vertexMask;
 
 void main()
 {
     vertexViewPosition = (modelViewMatrix * vec4(vertex, 1.0)).xyz;
     vertexViewNormal = mat3(modelViewMatrix) * normal;
+    vertexMask = mask;
     gl_Position = modelViewProjectionMatrix * vec4(vertex, 1.0);
 }

@@ -54,6 +54,9 @@ QString HelpDialog::controlsText()
             {"middle drag", "pan"},
             {"wheel", "zoom"},
             {"right drag", "sculpt with the current tool; one stroke is one undo step"},
+            {"Ctrl held while sculpting",
+                "invert the tool: inflate and deflate swap, mask erases the mask, crease "
+                "raises a ridge"},
             {"Z Q S D, arrow keys", "move the camera forward, left, back and right while held"},
             {"Shift held while sculpting",
                 "smooth, whatever the tool; released, the chosen tool comes back"},
@@ -85,6 +88,13 @@ QString HelpDialog::controlsText()
             {"smooth", "evens out bumps: each vertex moves towards the average of its neighbours"},
             {"flatten", "pulls the surface onto the mean plane of the brushed area"},
             {"sweep", "drags the surface along with the cursor, like pulling clay"},
+            {"mask",
+                "paints a mask that protects the surface: masked parts are drawn darker, no "
+                "tool moves them and the topology leaves them as they are"},
+            {"crease", "draws a sharp valley along the stroke, pinching the surface towards it"},
+            {"Invert mask, Clear mask",
+                "in the Edit menu: swap masked and free parts, or free the whole surface (each "
+                "one undo step)"},
             {"Intensity", "how strongly each brush step acts"},
         });
     html += table("Topology (re-meshing under the brush)",

@@ -9,6 +9,7 @@
 #include "mesh/SurfaceReport.h"
 #include "render/CameraGL.h"
 #include "render/MeshRenderer.h"
+#include "sculpt/MaskEdit.h"
 #include "sculpt/Stroke.h"
 
 #include <QButtonGroup>
@@ -32,19 +33,11 @@
 
 namespace {
 
-// The tool of one brush step: Shift held smooths whatever the chosen tool, Ctrl held swaps
-// inflate and deflate; released, the chosen tool comes back at the next step.
+// The tool of one brush step: Shift held smooths whatever the chosen tool; released, the chosen
+// tool comes back at the next step. (Ctrl is the sculptor's invert key, set per step.)
 int strokeTool(int chosen, Qt::KeyboardModifiers modifiers)
 {
-    if (modifiers & Qt::ShiftModifier)
-        return SculptTool::SMOOTH;
-    if (modifiers & Qt::ControlModifier) {
-        if (chosen == SculptTool::INFLATE)
-            return SculptTool::DEFLATE;
-        if (chosen == SculptTool::DEFLATE)
-            return SculptTool::INFLATE;
-    }
-    return chosen;
+    return modifiers & Qt::ShiftModifier ? int(SculptTool::SMOOTH) : chosen;
 }
 
 } // namespace
@@ -315,6 +308,8 @@ void Widget3D::brushStep(const QPointF &position, const QVector3D &nearPoint,
 {
     const int chosenTool = sculptor.getTool();
     sculptor.setTool(strokeTool(chosenTool, modifiers));
+    // Ctrl inverts: inflate and deflate swap, the mask is lowered, the crease raises a ridge.
+    sculptor.setInvert(modifiers.testFlag(Qt::ControlModifier));
     const auto restoreTool = qScopeGuard([&] { sculptor.setTool(chosenTool); });
     if (!mesh || (!picking.getMesh() && !sculptor.isSweep()))
         return;
@@ -593,6 +588,29 @@ void Widget3D::undo()
         doneCurrent();
     updateMeshStatus();
     emit meshEdited();
+}
+
+void Widget3D::invertMask()
+{
+    editMask(MaskEdit::invert);
+}
+
+void Widget3D::clearMask()
+{
+    editMask(MaskEdit::clear);
+}
+
+void Widget3D::editMask(bool (*edit)(Mesh &))
+{
+    if (!mesh)
+        return;
+    if (glReady)
+        makeCurrent();
+    const bool changed = edit(*mesh);
+    if (glReady)
+        doneCurrent();
+    if (changed)
+        emit meshEdited();
 }
 
 void Widget3D::redo()

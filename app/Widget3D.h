@@ -82,6 +82,9 @@ public slots:
     void saveFile();
     void undo();
     void redo();
+    // "Invert mask" and "Clear mask" of the Edit menu, each one undo step.
+    void invertMask();
+    void clearMask();
     // The pen tip alone sculpts (otherwise it needs the barrel button).
     void setPenSculpts(bool on) { penSculpts = on; }
 
@@ -109,7 +112,7 @@ private:
     void pickAt(const QPointF &position, QVector3D &nearPoint, QVector3D &farPoint);
     // One brush application if the cursor moved far enough since the last one, with the
     // intensity scaled by `pressure` (0 to 1) and the tool changed by the modifier keys held
-    // (Shift smooths, Ctrl swaps inflate and deflate).
+    // (Shift smooths, Ctrl inverts the tool).
     void brushStep(const QPointF &position, const QVector3D &nearPoint, const QVector3D &farPoint,
         Qt::KeyboardModifiers modifiers, float pressure = 1.0f);
     void penPress(const QPointF &position);
@@ -117,6 +120,8 @@ private:
     void penRelease();
     // Ends the key-driven camera motion.
     void stopMotion();
+    // A whole-mesh mask edit with the GL context current.
+    void editMask(bool (*edit)(Mesh &));
     // Drops the mesh with the GL context current, so that its buffers are freed with it.
     void releaseMesh();
 

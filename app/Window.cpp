@@ -185,6 +185,8 @@ void Window::createSculptDock()
     addRadio(toolsLayout, toolsGroup, "smooth", 2);
     addRadio(toolsLayout, toolsGroup, "flatten", 3);
     QRadioButton *sweep = addRadio(toolsLayout, toolsGroup, "sweep", 4);
+    addRadio(toolsLayout, toolsGroup, "mask", 5);
+    addRadio(toolsLayout, toolsGroup, "crease", 6);
     toolsLayout->addWidget(new QLabel(QStringLiteral("Intensity :")));
     QSlider *intensitySlider = makeSlider(150);
     intensitySlider->setObjectName(QStringLiteral("intensitySlider"));
@@ -293,6 +295,10 @@ void Window::createMenus()
     undoAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Z")));
     QAction *redoAction = editMenu->addAction(QStringLiteral("&Redo"));
     redoAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Y")));
+    QAction *invertMaskAction = editMenu->addAction(QStringLiteral("Invert mask"));
+    invertMaskAction->setObjectName(QStringLiteral("invertMask"));
+    QAction *clearMaskAction = editMenu->addAction(QStringLiteral("Clear mask"));
+    clearMaskAction->setObjectName(QStringLiteral("clearMask"));
 
     QMenu *displayMenu = menuBar()->addMenu(QStringLiteral("&Display"));
     displayMenu->addAction(sculptDock->toggleViewAction());
@@ -314,4 +320,6 @@ void Window::createMenus()
     });
     connect(undoAction, &QAction::triggered, view, &Widget3D::undo);
     connect(redoAction, &QAction::triggered, view, &Widget3D::redo);
+    connect(invertMaskAction, &QAction::triggered, view, &Widget3D::invertMask);
+    connect(clearMaskAction, &QAction::triggered, view, &Widget3D::clearMask);
 }

@@ -9,7 +9,9 @@
 // see BenchCommon.h, in ms, plus "cpu_ms", the median processor time of the process (all threads)
 // over the same span, which tells how much of a wall time came from waiting on a busy machine.
 // "memory" is the bytes per triangle of a loaded binary STL: the peak of the loading process
-// minus that of a process that loads nothing, divided by the triangle count.
+// minus that of a process that loads nothing, divided by the triangle count. The loads make no
+// GPU buffers: "gpu_bytes_per_triangle" gives what the view's buffers of that mesh take (with
+// their room for growth: twice the data of positions, normals, masks and triangle indices).
 
 #include "BenchCommon.h"
 #include "MeshBytes.h"
@@ -154,9 +156,11 @@ int main(int argc, char *argv[])
         const QString text = dir.filePath(QStringLiteral("sphere%1-text.stl").arg(level));
         const QString obj = dir.filePath(QStringLiteral("sphere%1.obj").arg(level));
         int triangles = 0;
+        int vertices = 0;
         {
             const TestMeshes::IcosphereData data = TestMeshes::icosphereData(level);
             triangles = static_cast<int>(data.triangles.size());
+            vertices = static_cast<int>(data.positions.size());
             const MeshBytes::FaceList faces(data.triangles.begin(), data.triangles.end());
             const MeshBytes::FacetList facets = MeshBytes::facetsOf(data.positions, faces);
             if (!writeFile(stl, MeshBytes::binarySTL(facets))
@@ -187,6 +191,11 @@ int main(int argc, char *argv[])
                     perTriangle.push_back((s.peakMb - base) * 1048576.0 / triangles);
                 QJsonObject extra;
                 extra.insert(QStringLiteral("empty_process_mb"), Bench::rounded(base, 1));
+                const double gpuBytes = 2.0
+                    * (double(MeshGpu::bytesPerVertex) * vertices
+                        + double(MeshGpu::bytesPerTriangle) * triangles);
+                extra.insert(QStringLiteral("gpu_bytes_per_triangle"),
+                    Bench::rounded(gpuBytes / triangles, 1));
                 Bench::report(QStringLiteral("memory"), triangles, Bench::stats(perTriangle),
                     QStringLiteral("B/triangle"), Bench::stats(peaks(samples)).max, extra);
             }

@@ -6,10 +6,12 @@
 // (default 100) at intensity 0.75 and detail 0.75, with a brush radius of 5% of the bounding-box
 // diagonal, the dabs spread evenly along a 90-degree arc of a great circle, each a ray from
 // outside towards the centre. Workloads: inflate, smooth, flatten and sweep without topology
-// changes ("static"), and inflate in the four topology modes; "deflate-fuse" is the adaptive
-// mode on the same icosphere flattened to a thin lens (3% of its width), deflated from above
-// along a straight line across its middle, so that the top is pushed onto the bottom and fuses.
-// Each dab is timed as the view makes it: the pick along the ray, then the brush step (the
+// changes ("static"), and inflate in the four topology modes; "inflate-masked" is the static
+// inflate with the half y < 0 of the sphere fully masked (the arc runs from the free half into it);
+// "crease-static" and "crease-uniform" draw the crease along the arc; "deflate-fuse" is the
+// adaptive mode on the same icosphere flattened to a thin lens (3% of its width), deflated from
+// above along a straight line across its middle, so that the top is pushed onto the bottom and
+// fuses. Each dab is timed as the view makes it: the pick along the ray, then the brush step (the
 // selection, the topology, the tool and the mesh update). After the stroke, undo then redo are
 // timed. Each workload runs N times (default 5), each time on a fresh mesh.
 //
@@ -40,13 +42,16 @@ struct Workload
     int tool;
     int mode;
     bool lens = false; // the flattened icosphere, deflated from above
+    bool masked = false; // the half y < 0 fully masked
 };
 
 const Workload allWorkloads[] = {{"inflate-static", INFLATE, STATIC},
     {"smooth-static", SMOOTH, STATIC}, {"flatten-static", FLATTEN, STATIC},
     {"sweep-static", SWEEP, STATIC}, {"inflate-subdivide", INFLATE, SUBDIVISION},
     {"inflate-decimate", INFLATE, DECIMATION}, {"inflate-uniform", INFLATE, UNIFORMISATION},
-    {"inflate-adaptive", INFLATE, ADAPTIVE}, {"deflate-fuse", DEFLATE, ADAPTIVE, true}};
+    {"inflate-adaptive", INFLATE, ADAPTIVE}, {"deflate-fuse", DEFLATE, ADAPTIVE, true},
+    {"inflate-masked", INFLATE, STATIC, false, true}, {"crease-static", CREASE, STATIC},
+    {"crease-uniform", CREASE, UNIFORMISATION}};
 
 StrokeScript makeStroke(const Workload &w, const Mesh &mesh, int dabs)
 {
@@ -121,7 +126,8 @@ int main(int argc, char **argv)
             std::fprintf(stderr,
                 "usage: bench_stroke [--levels 5,7,8] [--workloads inflate-static,smooth-static,"
                 "flatten-static,sweep-static,inflate-subdivide,inflate-decimate,inflate-uniform,"
-                "inflate-adaptive,deflate-fuse] [--dabs N] [--runs N]\n");
+                "inflate-adaptive,deflate-fuse,inflate-masked,crease-static,crease-uniform] "
+                "[--dabs N] [--runs N]\n");
             return 2;
         }
         ++i;
@@ -142,6 +148,10 @@ int main(int argc, char **argv)
                         p.setZ(p.z() * 0.03f);
                 }
                 auto mesh = TestMeshes::meshFromArrays(positions, data.triangles);
+                if (w.masked) {
+                    for (Vertex &v : mesh->getVertices())
+                        v.mask = positions[v.id].y() < 0.0f ? 1.0f : 0.0f;
+                }
                 size = mesh->getNbTriangles();
                 const StrokeScript script = makeStroke(w, *mesh, dabs);
 

@@ -30,26 +30,28 @@ bool countOption(const QCommandLineParser &parser, const QCommandLineOption &opt
 
 } // namespace
 
-// argilium-cli sculpt IN OUT --stroke STROKE.json [--undo N] [--redo N]: replays a brush stroke
-// on a mesh file headlessly, through the same picking and brush code as the view, applies the
-// undo and redo steps, saves the result as binary STL and prints one JSON line of counts and
-// timings.
+// argilium-cli sculpt IN OUT --stroke STROKE.json [--undo N] [--redo N]: replays the brush
+// strokes of a stroke file on a mesh file headlessly, in order, each its own history step,
+// through the same picking and brush code as the view, applies the undo and redo steps, saves
+// the result as binary STL and prints one JSON line of counts and timings.
 int runSculpt(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Replays a brush stroke on a mesh file and writes the result as binary STL. The stroke "
-        "file holds the brush settings (\"tool\", \"topology\", \"intensity\", \"detail\", "
-        "\"culling\", \"symmetry\"), an optional \"press\" ray and the \"dabs\": rays "
-        "(\"origin\", \"direction\") in the loaded mesh's own coordinates, each with a brush "
-        "\"radius\" in those units. Prints one JSON line with the counts and the time per dab."));
+        "Replays brush strokes on a mesh file and writes the result as binary STL. A stroke "
+        "holds the brush settings (\"tool\", \"topology\", \"intensity\", \"detail\", "
+        "\"culling\", \"symmetry\", \"invert\"), an optional \"press\" ray and the "
+        "\"dabs\": rays (\"origin\", \"direction\") in the loaded mesh's own coordinates, "
+        "each with a brush \"radius\" in those units. The file holds one stroke, or several "
+        "as {\"strokes\": [...]}, replayed in order, each one undo step. Prints one JSON line "
+        "with the counts and the time per dab."));
     parser.addPositionalArgument(QStringLiteral("in"), QStringLiteral("The mesh file to read."));
     parser.addPositionalArgument(
         QStringLiteral("out"), QStringLiteral("The binary STL file to write (.stl)."));
     const QCommandLineOption strokeOption(QStringLiteral("stroke"),
         QStringLiteral("The stroke to replay (JSON)."), QStringLiteral("file"));
     const QCommandLineOption undoOption(QStringLiteral("undo"),
-        QStringLiteral("Undo steps after the stroke."), QStringLiteral("n"));
+        QStringLiteral("Undo steps (strokes) after the strokes."), QStringLiteral("n"));
     const QCommandLineOption redoOption(QStringLiteral("redo"),
         QStringLiteral("Redo steps after the undo steps."), QStringLiteral("n"));
     parser.addOption(strokeOption);
@@ -82,9 +84,9 @@ int runSculpt(const QStringList &arguments)
                             .arg(strokePath, strokeFile.errorString()));
         return 1;
     }
-    StrokeScript script;
+    std::vector<StrokeScript> strokes;
     QString error;
-    if (!StrokeScript::parse(strokeFile.readAll(), script, &error)) {
+    if (!StrokeScript::parseList(strokeFile.readAll(), strokes, &error)) {
         Cli::printError(QStringLiteral("stroke \"%1\": %2").arg(strokePath, error));
         return 1;
     }
@@ -95,7 +97,13 @@ int runSculpt(const QStringList &arguments)
     const int verticesBefore = mesh->getNbVertices();
     const int trianglesBefore = mesh->getNbTriangles();
 
-    const StrokeReport report = replayStroke(*mesh, script);
+    StrokeReport report;
+    for (const StrokeScript &script : strokes) {
+        const StrokeReport one = replayStroke(*mesh, script);
+        report.dabs.insert(report.dabs.end(), one.dabs.begin(), one.dabs.end());
+        report.hits += one.hits;
+        report.applications += one.applications;
+    }
     for (int i = 0; i < undoCount; ++i)
         mesh->undo();
     for (int i = 0; i < redoCount; ++i)
@@ -113,6 +121,7 @@ int runSculpt(const QStringList &arguments)
         total += dab.milliseconds;
     }
     QJsonObject line;
+    line.insert(QStringLiteral("strokes"), int(strokes.size()));
     line.insert(QStringLiteral("dabs"), int(report.dabs.size()));
     line.insert(QStringLiteral("hits"), report.hits);
     line.insert(QStringLiteral("applications"), report.applications);

@@ -184,6 +184,7 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
         if (!rebuild) {
             gpu_->patchIndices(*this, triangles);
             gpu_->patchPositions(*this, vertices);
+            gpu_->patchMasks(*this, vertices);
         }
     }
 

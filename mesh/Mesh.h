@@ -42,8 +42,9 @@ public:
     void initVBO(const MessageSink &sink = {});
     // Model matrix = translation by (point - centre).
     void moveTo(const QVector3D &point);
-    // After the given triangles and vertices moved or changed: triangle normals and boxes,
-    // octree moves, vertex normals, and GPU patching (or a full rebuild when outgrown).
+    // After the given triangles and vertices moved or changed (or had their mask painted):
+    // triangle normals and boxes, octree moves, vertex normals, and GPU patching (or a full
+    // rebuild when outgrown).
     void updateMesh(const std::vector<int> &triangles, const std::vector<int> &vertices);
 
     // Reserves room for the given counts plus a quarter more, before a loader first fills the

@@ -56,6 +56,10 @@ QString checkMesh(const Mesh &mesh)
     for (int i = 0; i < nbV; ++i) {
         if (vertices[i].id != i)
             return QStringLiteral("vertex %1 has id %2").arg(i).arg(vertices[i].id);
+        if (!(vertices[i].mask >= 0.0f && vertices[i].mask <= 1.0f))
+            return QStringLiteral("vertex %1 has mask %2, outside [0, 1]")
+                .arg(i)
+                .arg(vertices[i].mask);
     }
     for (int i = 0; i < nbT; ++i) {
         const Triangle &t = triangles[i];

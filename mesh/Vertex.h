@@ -34,6 +34,8 @@ public:
     int brushStamp = 1;
     int historyStamp = 1;
     int id = -1;
+    // How much the vertex is protected from the brush, 0 (free) to 1 (fully masked); see Mask.h.
+    float mask = 0.0f;
     std::vector<int> triangleIndices;
     QVector3D normal;
     std::vector<int> ringIndices;

@@ -19,7 +19,8 @@
 
 namespace {
 
-constexpr int bytesPerElement = 12; // three floats or three 32-bit indices
+// The largest element: three floats or three 32-bit indices (a mask is one float).
+constexpr int bytesPerElement = 12;
 
 // Qt prints every failed compile with the whole shader source, and a failed link, at each
 // attempt. Failures are reported once through reportRenderProblem instead, so Qt's own shader
@@ -57,32 +58,34 @@ int capacityFor(int count)
     return static_cast<int>(std::min<std::int64_t>(wanted, INT_MAX / bytesPerElement));
 }
 
-// Fills the first `count` elements of a freshly sized buffer with `fill(i, element)`, staging
-// them in memory first; the spare room past them is left unwritten.
-template<typename T, typename Fill>
+// Fills the first `count` elements (of N values each) of a freshly sized buffer with
+// `fill(i, element)`, staging them in memory first; the spare room past them is left unwritten.
+template<typename T, int N = 3, typename Fill>
 void upload(QOpenGLBuffer &buffer, int count, int capacity, Fill fill)
 {
+    constexpr int bytes = N * sizeof(T);
     if (!buffer.isCreated())
         buffer.create();
     buffer.setUsagePattern(QOpenGLBuffer::DynamicDraw);
     buffer.bind();
-    buffer.allocate(capacity * bytesPerElement);
+    buffer.allocate(capacity * bytes);
     count = std::min(count, capacity);
     if (count > 0) {
-        std::vector<T> staging(3 * static_cast<size_t>(count));
+        std::vector<T> staging(N * static_cast<size_t>(count));
 #pragma omp parallel for schedule(static)
         for (int i = 0; i < count; ++i)
-            fill(i, staging.data() + 3 * static_cast<size_t>(i));
-        buffer.write(0, staging.data(), count * bytesPerElement);
+            fill(i, staging.data() + N * static_cast<size_t>(i));
+        buffer.write(0, staging.data(), count * bytes);
     }
     buffer.release();
 }
 
 // Writes the listed elements in place through mapped memory, in parallel; entries outside the
 // capacity are skipped. When the buffer cannot be mapped, the elements are written one by one.
-template<typename T, typename Fill>
+template<typename T, int N = 3, typename Fill>
 void patch(QOpenGLBuffer &buffer, int capacity, const std::vector<int> &list, Fill fill)
 {
+    constexpr int bytes = N * sizeof(T);
     if (list.empty() || !buffer.isCreated() || capacity <= 0)
         return;
     const int n = static_cast<int>(list.size());
@@ -93,7 +96,7 @@ void patch(QOpenGLBuffer &buffer, int capacity, const std::vector<int> &list, Fi
         for (int k = 0; k < n; ++k) {
             const int i = list[k];
             if (i >= 0 && i < capacity)
-                fill(i, data + 3 * static_cast<size_t>(i));
+                fill(i, data + N * static_cast<size_t>(i));
         }
         if (!buffer.unmap())
             reportRenderProblem(QStringLiteral("a GPU buffer was corrupted while mapped"));
@@ -104,9 +107,9 @@ void patch(QOpenGLBuffer &buffer, int capacity, const std::vector<int> &list, Fi
             const int i = list[k];
             if (i < 0 || i >= capacity)
                 continue;
-            T element[3];
+            T element[N];
             fill(i, element);
-            buffer.write(i * bytesPerElement, element, bytesPerElement);
+            buffer.write(i * bytes, element, bytes);
         }
     }
     buffer.release();
@@ -126,6 +129,11 @@ void storeNormal(const Mesh &mesh, int i, float *out)
     out[0] = n.x();
     out[1] = n.y();
     out[2] = n.z();
+}
+
+void storeMask(const Mesh &mesh, int i, float *out)
+{
+    out[0] = mesh.getVertex(i).mask;
 }
 
 void storeCorners(const Mesh &mesh, int i, unsigned *out)
@@ -157,22 +165,26 @@ in vec3 vertex;
 in vec3 normal;
 uniform mat4 modelViewMatrix;
 uniform mat4 modelViewProjectionMatrix;
+in float mask;
 out vec3 viewNormal;
+out float fragmentMask;
 void main()
 {
     viewNormal = mat3(modelViewMatrix) * normal;
+    fragmentMask = mask;
     gl_Position = modelViewProjectionMatrix * vec4(vertex, 1.0);
 }
 )";
 
 const char *fallbackFragmentSource = R"(#version 150
 in vec3 viewNormal;
+in float fragmentMask;
 uniform vec4 color;
 out vec4 fragColor;
 void main()
 {
     vec3 n = normalize(viewNormal);
-    fragColor = vec4(color.rgb * (0.25 + 0.75 * abs(n.z)), color.a);
+    fragColor = vec4(color.rgb * (0.25 + 0.75 * abs(n.z)) * (1.0 - 0.6 * fragmentMask), color.a);
 }
 )";
 
@@ -181,6 +193,7 @@ void main()
 MeshRenderer::MeshRenderer()
     : vertexBuffer_(QOpenGLBuffer::VertexBuffer)
     , normalBuffer_(QOpenGLBuffer::VertexBuffer)
+    , maskBuffer_(QOpenGLBuffer::VertexBuffer)
     , indexBuffer_(QOpenGLBuffer::IndexBuffer)
 { }
 
@@ -213,6 +226,8 @@ void MeshRenderer::build(const Mesh &mesh)
         [&mesh](int i, float *out) { storePosition(mesh, i, out); });
     upload<float>(normalBuffer_, nbVertices, vertexCapacity,
         [&mesh](int i, float *out) { storeNormal(mesh, i, out); });
+    upload<float, 1>(maskBuffer_, nbVertices, vertexCapacity,
+        [&mesh](int i, float *out) { storeMask(mesh, i, out); });
     upload<unsigned>(indexBuffer_, nbTriangles, triangleCapacity,
         [&mesh](int i, unsigned *out) { storeCorners(mesh, i, out); });
 
@@ -239,6 +254,12 @@ void MeshRenderer::patchNormals(const Mesh &mesh, const std::vector<int> &vertic
         [&mesh](int i, float *out) { storeNormal(mesh, i, out); });
 }
 
+void MeshRenderer::patchMasks(const Mesh &mesh, const std::vector<int> &vertices)
+{
+    patch<float, 1>(maskBuffer_, std::min(vertexCapacity_, mesh.getNbVertices()), vertices,
+        [&mesh](int i, float *out) { storeMask(mesh, i, out); });
+}
+
 int MeshRenderer::bufferBytes(QOpenGLBuffer &buffer)
 {
     if (!buffer.isCreated())
@@ -259,6 +280,11 @@ int MeshRenderer::normalBufferBytes()
     return bufferBytes(normalBuffer_);
 }
 
+int MeshRenderer::maskBufferBytes()
+{
+    return bufferBytes(maskBuffer_);
+}
+
 int MeshRenderer::indexBufferBytes()
 {
     return bufferBytes(indexBuffer_);
@@ -272,6 +298,11 @@ std::vector<float> MeshRenderer::readPositions()
 std::vector<float> MeshRenderer::readNormals()
 {
     return readBack<float>(normalBuffer_);
+}
+
+std::vector<float> MeshRenderer::readMasks()
+{
+    return readBack<float>(maskBuffer_);
 }
 
 std::vector<unsigned> MeshRenderer::readIndices()
@@ -398,6 +429,7 @@ bool MeshRenderer::buildProgram(int mode)
     // by layout qualifiers in its source: Qt 6 programs have no geometry settings of their own.
     program_->bindAttributeLocation("vertex", 0);
     program_->bindAttributeLocation("normal", 1);
+    program_->bindAttributeLocation("mask", 2);
     if (!program_->link()) {
         reportRenderProblem(QStringLiteral("shaders %1 do not link:\n%2")
                                 .arg(files.join(QStringLiteral(", ")), program_->log().trimmed()));
@@ -415,6 +447,7 @@ bool MeshRenderer::buildFallbackProgram()
     if (ok) {
         fallback_->bindAttributeLocation("vertex", 0);
         fallback_->bindAttributeLocation("normal", 1);
+        fallback_->bindAttributeLocation("mask", 2);
         ok = fallback_->link();
     }
     if (!ok)
@@ -448,12 +481,17 @@ void MeshRenderer::drawBuffers(const Mesh &mesh)
     normalBuffer_.bind();
     program->enableAttributeArray("normal");
     program->setAttributeBuffer("normal", GL_FLOAT, 0, 3, 0);
+    maskBuffer_.bind();
+    program->enableAttributeArray("mask");
+    program->setAttributeBuffer("mask", GL_FLOAT, 0, 1, 0);
     indexBuffer_.bind();
     if (nbTriangles > 0)
         functions()->glDrawElements(GL_TRIANGLES, 3 * nbTriangles, GL_UNSIGNED_INT, nullptr);
     indexBuffer_.release();
+    program->disableAttributeArray("mask");
     program->disableAttributeArray("normal");
     program->disableAttributeArray("vertex");
+    maskBuffer_.release();
     normalBuffer_.release();
     vertexBuffer_.release();
 }

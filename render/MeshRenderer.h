@@ -16,7 +16,7 @@
 class Mesh;
 class QOpenGLContext;
 
-// The GPU half of a mesh: three buffers (positions, vertex normals, triangle corner indices),
+// The GPU half of a mesh: four buffers (positions, vertex normals, masks, triangle corner indices),
 // the shader program of the mesh's shading mode and, in the two reflection modes, the
 // environment texture. Every call needs the view's OpenGL context current; the renderer must be
 // destroyed with that context current too (otherwise its texture is left to the context).
@@ -42,9 +42,10 @@ public:
     void patchIndices(const Mesh &mesh, const std::vector<int> &triangles) override;
     void patchPositions(const Mesh &mesh, const std::vector<int> &vertices) override;
     void patchNormals(const Mesh &mesh, const std::vector<int> &vertices) override;
+    void patchMasks(const Mesh &mesh, const std::vector<int> &vertices) override;
 
-    // Binds the buffers to the attributes "vertex" and "normal" and draws the triangles. The
-    // program must be bound.
+    // Binds the buffers to the attributes "vertex", "normal" and "mask" and draws the
+    // triangles. The program must be bound.
     void drawBuffers(const Mesh &mesh);
 
     // Draws the mesh once: binds the program of the shading mode, sets its uniforms from the
@@ -73,10 +74,12 @@ public:
     // first build.
     int vertexBufferBytes();
     int normalBufferBytes();
+    int maskBufferBytes();
     int indexBufferBytes();
     // Whole contents of a buffer read back from the GPU, for checks.
     std::vector<float> readPositions();
     std::vector<float> readNormals();
+    std::vector<float> readMasks();
     std::vector<unsigned> readIndices();
 
     // Shader files of a mode, in the order vertex, geometry (wireframe only), fragment.
@@ -97,6 +100,7 @@ private:
 
     QOpenGLBuffer vertexBuffer_;
     QOpenGLBuffer normalBuffer_;
+    QOpenGLBuffer maskBuffer_;
     QOpenGLBuffer indexBuffer_;
     int vertexCapacity_ = 0;
     int triangleCapacity_ = 0;

@@ -2,6 +2,7 @@
 #include "Sculptor.h"
 
 #include "geometry/Geometry.h"
+#include "mesh/Mask.h"
 #include "mesh/Mesh.h"
 #include "mesh/Parallel.h"
 
@@ -92,7 +93,7 @@ void Sculptor::inflate(const std::vector<int> &list, float radiusSquared, float 
         if (s <= d)
             d = s;
     }
-    if (tool == DEFLATE)
+    if ((tool == DEFLATE) != invert)
         d = -d;
     std::vector<Vertex> &vertices = mesh->getVertices();
     const QVector3D c = center;
@@ -101,7 +102,7 @@ void Sculptor::inflate(const std::vector<int> &list, float radiusSquared, float 
     for (int k = 0; k < n; ++k) {
         Vertex &v = vertices[list[k]];
         const float f = falloff((v.position - c).length() / r);
-        v.position += (v.normal * d) * f;
+        Mask::move(v, (v.normal * d) * f);
     }
 }
 
@@ -117,7 +118,7 @@ void Sculptor::smooth(const std::vector<int> &list, float strength)
 #pragma omp parallel for schedule(static) if (n > parallelMinimum)
         for (int k = 0; k < n; ++k) {
             Vertex &v = vertices[list[k]];
-            v.position += (smoothed[k] - v.position) * strength;
+            Mask::move(v, (smoothed[k] - v.position) * strength);
         }
         return;
     }
@@ -130,7 +131,7 @@ void Sculptor::smooth(const std::vector<int> &list, float strength)
         const float l2 = m.lengthSquared();
         if (l2 > limit || std::isnan(l2))
             m = Geometry::unitVector(m) * s;
-        v.position += m;
+        Mask::move(v, m);
     }
 }
 
@@ -149,7 +150,7 @@ void Sculptor::smoothFlat(const std::vector<int> &list, float strength)
         const QVector3D &normal = v.normal;
         QVector3D q = smoothed[k];
         q -= normal * QVector3D::dotProduct(normal, q - p);
-        v.position += (q - p) * strength;
+        Mask::move(v, (q - p) * strength);
     }
 }
 
@@ -205,7 +206,7 @@ void Sculptor::flatten(const std::vector<int> &list, float radiusSquared, float 
             Vertex &v = vertices[list[k]];
             const float h = v.position.distanceToPlane(plane, normal);
             const float f = falloff((v.position - c).length() / r);
-            v.position -= ((normal * h) * d) * f;
+            Mask::move(v, -(((normal * h) * d) * f));
         }
         return;
     }
@@ -218,7 +219,7 @@ void Sculptor::flatten(const std::vector<int> &list, float radiusSquared, float 
         // Limits the pull towards the plane from above only: a negative amount stays.
         if (s <= a || std::isnan(a))
             a = s;
-        v.position -= normal * a;
+        Mask::move(v, -(normal * a));
     }
 }
 
@@ -237,7 +238,7 @@ void Sculptor::sweep(const std::vector<int> &list, float radiusSquared, float st
         for (int k = 0; k < n; ++k) {
             Vertex &v = vertices[list[k]];
             const float f = falloff((v.position - c).length() / r);
-            v.position += (dir * d) * f;
+            Mask::move(v, (dir * d) * f);
         }
         return;
     }
@@ -248,6 +249,60 @@ void Sculptor::sweep(const std::vector<int> &list, float radiusSquared, float st
         float a = falloff((v.position - c).length() / r) * d;
         if (s <= a)
             a = s;
-        v.position += dir * a;
+        Mask::move(v, dir * a);
+    }
+}
+
+void Sculptor::paintMask(const std::vector<int> &list, float radiusSquared, float strength)
+{
+    if (!mesh || !(radiusSquared > 0.0f))
+        return;
+    const float r = std::sqrt(radiusSquared);
+    const float d = invert ? -strength : strength;
+    std::vector<Vertex> &vertices = mesh->getVertices();
+    const QVector3D c = center;
+    const int n = static_cast<int>(list.size());
+#pragma omp parallel for schedule(static) if (n > parallelMinimum)
+    for (int k = 0; k < n; ++k) {
+        Vertex &v = vertices[list[k]];
+        v.mask = Mask::clamped(v.mask + d * falloff((v.position - c).length() / r));
+    }
+}
+
+void Sculptor::crease(const std::vector<int> &list, float radiusSquared, float strength)
+{
+    if (!mesh || !(radiusSquared > 0.0f))
+        return;
+    const QVector3D normal = areaNormal(list).normalized();
+    if (normal.lengthSquared() < 0.0001f)
+        return;
+    const float r = std::sqrt(radiusSquared);
+    // Along the normal as far as deflate goes; across, a share of the distance to the line.
+    float d = strength * r * 0.1f;
+    const float pinch = strength * 0.5f;
+    const bool limited = topoMode == ADAPTIVE;
+    const float s = std::sqrt(d2Move);
+    if (limited && s <= d)
+        d = s;
+    if (!invert)
+        d = -d;
+    // The line's direction within the surface; without one the pull goes towards the centre.
+    const QVector3D along =
+        (lineDir - normal * QVector3D::dotProduct(lineDir, normal)).normalized();
+    std::vector<Vertex> &vertices = mesh->getVertices();
+    const QVector3D c = center;
+    const int n = static_cast<int>(list.size());
+#pragma omp parallel for schedule(static) if (n > parallelMinimum)
+    for (int k = 0; k < n; ++k) {
+        Vertex &v = vertices[list[k]];
+        const QVector3D toCenter = c - v.position;
+        const QVector3D across = toCenter - normal * QVector3D::dotProduct(toCenter, normal)
+            - along * QVector3D::dotProduct(toCenter, along);
+        const float f = falloff(toCenter.length() / r);
+        QVector3D m = (normal * d + across * pinch) * f;
+        const float l2 = m.lengthSquared();
+        if (limited && (l2 > d2Move || std::isnan(l2)))
+            m = m.normalized() * s;
+        Mask::move(v, m);
     }
 }

@@ -25,8 +25,10 @@ void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, 
 
     // Dynamic topology around the selection. Each mode extends `triangles` in place with the
     // triangles it creates or changes.
+    // Painting the mask changes no shape: the triangles stay as they are.
+    const int mode = tool == MASK ? STATIC : topoMode;
     Topology topology(mesh, center, radiusSquared);
-    switch (topoMode) {
+    switch (mode) {
     case SUBDIVISION:
         topology.subdivision(triangles, d2Max);
         break;
@@ -73,15 +75,32 @@ void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, 
     case SWEEP:
         sweep(working, radiusSquared, intensity);
         break;
+    case MASK:
+        paintMask(working, radiusSquared, intensity);
+        // Only masks changed: normals, boxes and octree stay as they are.
+        if (MeshGpu *gpu = mesh->getGpu())
+            gpu->patchMasks(*mesh, working);
+        return;
+    case CREASE:
+        crease(working, radiusSquared, intensity);
+        break;
     default:
         break;
     }
 
-    if (topoMode == ADAPTIVE) {
+    if (mode == ADAPTIVE) {
         // Surfaces that the tool brought closer than the fusion threshold are fused.
         topology.adaptive(triangles, d2Fusion);
         vertices = mesh->getVerticesFromTriangles(triangles);
     }
 
     mesh->updateMesh(triangles, vertices);
+}
+
+void Sculptor::advanceLine(const QVector3D &point)
+{
+    if (hasLinePoint && point != linePoint)
+        lineDir = (point - linePoint).normalized();
+    linePoint = point;
+    hasLinePoint = true;
 }

@@ -7,7 +7,15 @@
 class Mesh;
 
 // Brush tools; the values are the ids of the tool radio buttons.
-enum SculptTool : int { INFLATE = 0, DEFLATE = 1, SMOOTH = 2, FLATTEN = 3, SWEEP = 4 };
+enum SculptTool : int {
+    INFLATE = 0,
+    DEFLATE = 1,
+    SMOOTH = 2,
+    FLATTEN = 3,
+    SWEEP = 4,
+    MASK = 5,
+    CREASE = 6
+};
 
 // Dynamic topology modes; the values are the ids of the topology radio buttons.
 enum TopoMode : int {
@@ -41,6 +49,12 @@ public:
     void smooth(const std::vector<int> &vertices, float intensity);
     void flatten(const std::vector<int> &vertices, float radiusSquared, float intensity);
     void sweep(const std::vector<int> &vertices, float radiusSquared, float intensity);
+    // Raises the mask of the listed vertices by the falloff times the intensity (lowers it when
+    // inverted), within [0, 1]. Positions stay.
+    void paintMask(const std::vector<int> &vertices, float radiusSquared, float intensity);
+    // Pushes the listed vertices inwards along the area normal (outwards when inverted) and pulls
+    // them towards the stroke's line through the brush centre, leaving a sharp valley (ridge).
+    void crease(const std::vector<int> &vertices, float radiusSquared, float intensity);
 
     // --- Smoothing operations shared with the dynamic topology ---
     // One average per listed vertex: of its whole ring for an inner vertex, of its border
@@ -78,6 +92,21 @@ public:
     const QVector3D &getSweepDir() const { return sweepDir; }
     void setSweepDir(const QVector3D &d) { sweepDir = d; }
     bool isSweep() const { return tool == SWEEP; }
+    // The invert key (Ctrl) held: inflate and deflate swap, the mask is lowered, the crease
+    // raises a ridge.
+    void setInvert(bool value) { invert = value; }
+    bool getInvert() const { return invert; }
+    // The stroke's line, which the crease pulls towards: startLine at the press (where the brush
+    // went down), advanceLine with the centre of each step. The direction is the unit vector
+    // from the previous centre to the last one, zero until the brush has moved.
+    void startLine()
+    {
+        hasLinePoint = false;
+        lineDir = QVector3D();
+    }
+    void advanceLine(const QVector3D &point);
+    const QVector3D &getLineDir() const { return lineDir; }
+    void setLineDir(const QVector3D &d) { lineDir = d; }
     const QVector3D &getCenter() const { return center; }
 
     float getD2Min() const { return d2Min; }
@@ -99,4 +128,8 @@ private:
     float d2Move = 0.0f;
     QVector3D sweepCenter {0.0f, 0.0f, 0.0f};
     QVector3D sweepDir {0.0f, 0.0f, 0.0f};
+    bool invert = false;
+    bool hasLinePoint = false;
+    QVector3D linePoint {0.0f, 0.0f, 0.0f};
+    QVector3D lineDir {0.0f, 0.0f, 0.0f};
 };

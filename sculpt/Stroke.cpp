@@ -17,8 +17,11 @@ QVector3D mirror(const QVector3D &p)
 void press(Mesh &mesh, const Picking &picking, Sculptor &sculptor)
 {
     mesh.newState();
-    if (picking.getMesh())
+    sculptor.startLine();
+    if (picking.getMesh()) {
         sculptor.setSweepCenter(picking.getIntersectionPoint());
+        sculptor.advanceLine(picking.getIntersectionPoint());
+    }
 }
 
 int sculptDab(Mesh &mesh, Picking &picking, Sculptor &sculptor, const QVector3D &nearPoint,
@@ -31,6 +34,7 @@ int sculptDab(Mesh &mesh, Picking &picking, Sculptor &sculptor, const QVector3D 
     const QVector3D center = picking.getIntersectionPoint();
     picking.pickVerticesInSphere(radiusSquared);
     sculptor.setMesh(picking.getMesh());
+    sculptor.advanceLine(center);
     const QVector3D eye = Geometry::unitVector(farPoint - nearPoint);
     sculptor.sculpt(picking.getPickedVertices(), center, radiusSquared, eye);
 
@@ -47,8 +51,11 @@ int sculptDab(Mesh &mesh, Picking &picking, Sculptor &sculptor, const QVector3D 
     picking.setIntersectionPoint(centerMirrored);
     picking.pickVerticesInSphere(radiusSquared);
     const QVector3D eyeMirrored = Geometry::unitVector(farMirrored - nearMirrored);
+    const QVector3D lineDir = sculptor.getLineDir();
+    sculptor.setLineDir(mirror(lineDir));
     sculptor.sculpt(
         picking.getPickedVertices(), picking.getIntersectionPoint(), radiusSquared, eyeMirrored);
+    sculptor.setLineDir(lineDir);
 
     picking.setIntersectionPoint(center);
     picking.setRadiusWorldSquared(radiusSquared);

@@ -11,7 +11,7 @@ class Sculptor;
 namespace Stroke {
 
 // Right-button press: opens the history state of the stroke, and when the last pick hit the
-// mesh, puts the sweep centre on the picked point.
+// mesh, puts the sweep centre and the start of the stroke's line on the picked point.
 void press(Mesh &mesh, const Picking &picking, Sculptor &sculptor);
 
 // One accepted brush step, after the step's pick: `picking` holds either the pick of the ray
@@ -21,7 +21,8 @@ void press(Mesh &mesh, const Picking &picking, Sculptor &sculptor);
 // `symmetry` is set and the tool is not sweep, applies the brush a second time mirrored across
 // the plane x = 0 with the radius of the first application; the picking's point and radius are
 // restored afterwards. Returns the number of brush applications made (0 when the picking has
-// no mesh, which is the case after a missed pick).
+// no mesh, which is the case after a missed pick). The mirrored application has the mirrored
+// line of the stroke.
 int sculptDab(Mesh &mesh, Picking &picking, Sculptor &sculptor, const QVector3D &nearPoint,
     const QVector3D &farPoint, bool symmetry);
 

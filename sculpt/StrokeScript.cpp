@@ -105,11 +105,8 @@ bool readBool(const QJsonValue &value, const QString &what, bool &out, QString *
     return true;
 }
 
-} // namespace
-
-bool StrokeScript::parse(const QByteArray &json, StrokeScript &script, QString *error)
+bool readDocument(const QByteArray &json, QJsonObject &out, QString *error)
 {
-    script = StrokeScript();
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError)
@@ -119,11 +116,18 @@ bool StrokeScript::parse(const QByteArray &json, StrokeScript &script, QString *
                 .arg(parseError.errorString()));
     if (!doc.isObject())
         return fail(error, QStringLiteral("the stroke must be a JSON object"));
-    const QJsonObject o = doc.object();
+    out = doc.object();
+    return true;
+}
 
+bool readStroke(const QJsonObject &o, StrokeScript &script, QString *error)
+{
+    using Dab = StrokeScript::Dab;
+    script = StrokeScript();
     // The tool and topology names are the texts of the view's radio buttons, in id order.
     const QStringList tools {QStringLiteral("inflate"), QStringLiteral("deflate"),
-        QStringLiteral("smooth"), QStringLiteral("flatten"), QStringLiteral("sweep")};
+        QStringLiteral("smooth"), QStringLiteral("flatten"), QStringLiteral("sweep"),
+        QStringLiteral("mask"), QStringLiteral("crease")};
     const QStringList topologies {QStringLiteral("decimate"), QStringLiteral("subdivide"),
         QStringLiteral("uniform"), QStringLiteral("adaptive"), QStringLiteral("static")};
 
@@ -143,6 +147,8 @@ bool StrokeScript::parse(const QByteArray &json, StrokeScript &script, QString *
             ok = readBool(v, key, script.culling, error);
         else if (key == QLatin1String("symmetry"))
             ok = readBool(v, key, script.symmetry, error);
+        else if (key == QLatin1String("invert"))
+            ok = readBool(v, key, script.invert, error);
         else if (key == QLatin1String("press")) {
             ok = readRay(v, QStringLiteral("press"), script.press,
                 {QStringLiteral("origin"), QStringLiteral("direction")}, error);
@@ -179,6 +185,47 @@ bool StrokeScript::parse(const QByteArray &json, StrokeScript &script, QString *
     return true;
 }
 
+} // namespace
+
+bool StrokeScript::parse(const QByteArray &json, StrokeScript &script, QString *error)
+{
+    QJsonObject o;
+    if (!readDocument(json, o, error))
+        return false;
+    return readStroke(o, script, error);
+}
+
+bool StrokeScript::parseList(
+    const QByteArray &json, std::vector<StrokeScript> &strokes, QString *error)
+{
+    strokes.clear();
+    QJsonObject o;
+    if (!readDocument(json, o, error))
+        return false;
+    if (!o.contains(QStringLiteral("strokes"))) {
+        StrokeScript script;
+        if (!readStroke(o, script, error))
+            return false;
+        strokes.push_back(std::move(script));
+        return true;
+    }
+    const QJsonValue list = o.value(QStringLiteral("strokes"));
+    if (o.size() != 1 || !list.isArray() || list.toArray().isEmpty())
+        return fail(
+            error, QStringLiteral("a file of strokes holds only \"strokes\", a non-empty array"));
+    const QJsonArray array = list.toArray();
+    for (qsizetype i = 0; i < array.size(); ++i) {
+        StrokeScript script;
+        QString reason;
+        if (!array[i].isObject())
+            return fail(error, QStringLiteral("stroke %1 must be a JSON object").arg(i));
+        if (!readStroke(array[i].toObject(), script, &reason))
+            return fail(error, QStringLiteral("stroke %1: %2").arg(i).arg(reason));
+        strokes.push_back(std::move(script));
+    }
+    return true;
+}
+
 namespace {
 
 // The segment of a ray that reaches beyond everything the octree holds.
@@ -208,6 +255,7 @@ StrokeReport replayStroke(Mesh &mesh, const StrokeScript &script)
     sculptor.setIntensity(script.intensity);
     sculptor.setDetail(script.detail);
     sculptor.setCulling(script.culling);
+    sculptor.setInvert(script.invert);
     Picking picking;
 
     // Press: the pick of the ray under the cursor, then the history state and sweep centre.

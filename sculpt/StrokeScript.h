@@ -13,12 +13,14 @@ class Mesh;
 // exactly as a right drag in the view whose every move passes the spacing test.
 //
 // JSON form (every key optional except "dabs"):
-//   { "tool": "inflate" | "deflate" | "smooth" | "flatten" | "sweep" | 0..4,
+//   { "tool": "inflate" | "deflate" | "smooth" | "flatten" | "sweep" | "mask" | "crease" | 0..6,
 //     "topology": "decimate" | "subdivide" | "uniform" | "adaptive" | "static" | 0..4,
 //     "intensity": 0..1, "detail": 0..1, "culling": bool, "symmetry": bool,
+//     "invert": bool (the invert key held through the stroke),
 //     "press": { "origin": [x, y, z], "direction": [x, y, z] },
 //     "dabs": [ { "origin": [x, y, z], "direction": [x, y, z], "radius": r }, ... ] }
 // The press ray (where the right button goes down) defaults to the first dab's ray.
+// A file of several strokes is { "strokes": [ {...}, {...} ] }, each element of that form.
 struct StrokeScript
 {
     struct Ray
@@ -38,12 +40,16 @@ struct StrokeScript
     float detail = 0.75f;
     bool culling = false;
     bool symmetry = false;
+    bool invert = false;
     bool hasPress = false;
     Ray press;
     std::vector<Dab> dabs;
 
     // Reads the JSON form; on failure returns false with a one-line reason in *error.
     static bool parse(const QByteArray &json, StrokeScript &script, QString *error = nullptr);
+    // Reads either form: one stroke, or a "strokes" list of them, in order.
+    static bool parseList(
+        const QByteArray &json, std::vector<StrokeScript> &strokes, QString *error = nullptr);
 };
 
 // What one replay did.

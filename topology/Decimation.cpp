@@ -4,10 +4,12 @@
 
 #include "SmallSort.h"
 
+#include "mesh/Mask.h"
 #include "mesh/Mesh.h"
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -209,6 +211,12 @@ void Topology::edgeCollapse(int t1, int t2, std::vector<int> &list)
     }
     if (o2 < 0 || k == r || !hasCorner(second, k) || !hasCorner(second, r))
         return;
+    // The mask protects an edge between two fully masked vertices; otherwise the more masked
+    // end is the one kept, so that the collapse removes no protected vertex.
+    if (Mask::isFull(vertices[k]) && Mask::isFull(vertices[r]))
+        return;
+    if (vertices[r].mask > vertices[k].mask)
+        std::swap(k, r);
     // A vertex with fewer than three triangles or neighbours (left so by a damaged file): no
     // collapse or flip around it.
     for (int end : {k, r}) {
@@ -261,7 +269,7 @@ void Topology::edgeCollapse(int t1, int t2, std::vector<int> &list)
         if (!vk.ringIndices.empty()) {
             const QVector3D average = sum / static_cast<float>(vk.ringIndices.size());
             const QVector3D &n = vk.normal;
-            vk.setPosition(average - n * QVector3D::dotProduct(n, average - vk.position));
+            Mask::moveTowards(vk, average - n * QVector3D::dotProduct(n, average - vk.position));
         }
         list.insert(list.end(), vk.triangleIndices.begin(), vk.triangleIndices.end());
         markVertexDeleted(r);

@@ -7,6 +7,7 @@
 #include "Grid.h"
 #include "Topology.h"
 
+#include "mesh/Mask.h"
 #include "mesh/Mesh.h"
 #include "sculpt/Sculptor.h"
 
@@ -79,7 +80,8 @@ void Topology::adaptTopology(const std::vector<int> &list, float d2Fusion)
 
     std::vector<int> candidates;
     for (int v : list) {
-        if (isDeleted(vertices[v]))
+        // A fully masked vertex is protected: it is not fused away.
+        if (isDeleted(vertices[v]) || Mask::isFull(vertices[v]))
             continue;
         // Neighbours are never fused with v.
         const int counter = ++Vertex::visitCounter;
@@ -89,7 +91,8 @@ void Topology::adaptTopology(const std::vector<int> &list, float d2Fusion)
         }
         grid.getNeighborhood(vertices[v].position, candidates);
         for (int c : candidates) {
-            if (c == v || isDeleted(vertices[c]) || vertices[c].visitStamp == counter)
+            if (c == v || isDeleted(vertices[c]) || vertices[c].visitStamp == counter
+                || Mask::isFull(vertices[c]))
                 continue;
             if ((vertices[v].position - vertices[c].position).lengthSquared() >= d2)
                 continue;

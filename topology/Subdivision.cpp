@@ -3,6 +3,7 @@
 #include "Topology.h"
 
 #include "geometry/Geometry.h"
+#include "mesh/Mask.h"
 #include "mesh/Mesh.h"
 #include "sculpt/Sculptor.h"
 
@@ -67,6 +68,9 @@ int Topology::findSplit(int t, float d2Max, bool sphereTest)
 
 bool Topology::splitIsOk(int a, int b) const
 {
+    // An edge between two fully masked vertices is never split.
+    if (Mask::isFull(vertices[a]) && Mask::isFull(vertices[b]))
+        return false;
     // An edge of more than two triangles (or beside a triangle with two equal corners) is left
     // alone: its middle would make a second such edge, and the fills would cut the other
     // triangles of the edge as if they were its two.
@@ -160,6 +164,7 @@ void Topology::halfEdgeSplit(int t, int i1, int i2, int i3)
 
         Vertex middle(q, n);
         middle.normal = nm;
+        middle.mask = 0.5f * (v1.mask + v2.mask);
         middle.historyStamp = Mesh::historyCounter;
         middle.ringIndices = {i1, i2};
         vertices[i1].replaceRingVertex(i2, m);

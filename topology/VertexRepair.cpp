@@ -190,6 +190,7 @@ void Topology::checkVertex(int v)
     const int w = static_cast<int>(vertices.size());
     Vertex split(vertices[v].position, w);
     split.normal = -vertices[v].normal;
+    split.mask = vertices[v].mask;
     split.historyStamp = Mesh::historyCounter;
     split.triangleIndices.reserve(k + 1);
     for (int j = 0; j <= k; ++j) {

@@ -161,8 +161,9 @@ void TestWindow::menus()
     const QString sculpting = QStringLiteral("       Sculting       "),
                   mesh = QStringLiteral("            Mesh            ");
     QCOMPARE(entries,
-        QStringList({"&Open Ctrl+O", "&Recent files ", "&Save Ctrl+S", "&Exit Ctrl+Q", "&Undo Ctrl+Z", "&Redo Ctrl+Y",
-            sculpting + u' ', mesh + u' ', "&Controls F1", "&About "}));
+        QStringList({"&Open Ctrl+O", "&Recent files ", "&Save Ctrl+S", "&Exit Ctrl+Q",
+            "&Undo Ctrl+Z", "&Redo Ctrl+Y", "Invert mask ", "Clear mask ", sculpting + u' ',
+            mesh + u' ', "&Controls F1", "&About "}));
     // The two docks, on either side of the view.
     for (QDockWidget *dock : window->findChildren<QDockWidget *>())
         QCOMPARE(window->dockWidgetArea(dock),
