@@ -18,7 +18,8 @@
 // maximum, "min" and "worst" the fastest and slowest dab of all runs; with "triangles_after",
 // "release_ms", "joins" (vertex pairs fused) and "hits" of the first run. "undo <tool> <mode>"
 // and "redo <tool> <mode>" in ms. "checksum" names the mesh the first run's stroke leaves (SHA-1
-// of the positions, normals and triangle corners): two builds sculpt alike when they print the same.
+// of the positions, normals and triangle corners): two builds sculpt alike when they print the
+// same. "history_mb" is what the history holds after that stroke (Mesh::getHistoryBytes).
 
 #include "BenchCommon.h"
 #include "TestMeshes.h"
@@ -192,6 +193,8 @@ int main(int argc, char **argv)
                     extra.insert(QStringLiteral("joins"), int(Topology::joinsMade - joinsBefore));
                     extra.insert(QStringLiteral("hits"), stroke.hits);
                     extra.insert(QStringLiteral("checksum"), checksum(*mesh));
+                    extra.insert(QStringLiteral("history_mb"),
+                        Bench::rounded(mesh->getHistoryBytes() / (1024.0 * 1024.0), 2));
                 }
 
                 timer.restart();
