@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QVector3D>
+#include "IndexList.h"
 
-#include <vector>
+#include <QVector3D>
 
 // One vertex of a mesh, stored by value in the mesh's vertex array; its id equals its index.
 class Vertex
@@ -34,7 +34,7 @@ public:
     int brushStamp = 1;
     int historyStamp = 1;
     int id = -1;
-    std::vector<int> triangleIndices;
+    IndexList triangleIndices;
     QVector3D normal;
-    std::vector<int> ringIndices;
+    IndexList ringIndices;
 };
