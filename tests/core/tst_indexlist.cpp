@@ -37,7 +37,7 @@ void TestIndexList::sameAsVector()
         const int value = random.bounded(1000);
         const int at = expected.empty() ? 0 : random.bounded(int(expected.size()));
         const bool grow = int(expected.size()) < reach;
-        switch (random.bounded(8)) {
+        switch (random.bounded(7)) {
         case 0:
         case 1:
             if (grow) {
@@ -69,9 +69,6 @@ void TestIndexList::sameAsVector()
             list = std::move(moved);
             break;
         }
-        case 6:
-            list.shrink_to_fit();
-            break;
         default: { // assignment from a vector, then a range at the end
             const std::vector<int> head(expected.begin(), expected.begin() + at);
             list = expected;
@@ -88,7 +85,6 @@ void TestIndexList::sameAsVector()
     Vertex v(0.0f, 0.0f, 0.0f, 0);
     v.triangleIndices = expected;
     QCOMPARE(HistoryMemory::recordBytes(v), sizeof(Vertex) + v.triangleIndices.heapBytes());
-    QCOMPARE(Vertex(v).triangleIndices, v.triangleIndices);
 }
 
 QTEST_APPLESS_MAIN(TestIndexList)
