@@ -19,7 +19,9 @@
 // met the mesh: "median" and "max" are the medians over the runs of each stroke's median and
 // maximum, "min" and "worst" the fastest and slowest dab of all runs; with "triangles_after",
 // "release_ms", "joins" (vertex pairs fused) and "hits" of the first run. "undo <tool> <mode>"
-// and "redo <tool> <mode>" in ms.
+// and "redo <tool> <mode>" in ms. "checksum" names the mesh the first run's stroke leaves (SHA-1
+// of the positions, normals and triangle corners): two builds sculpt alike when they print the
+// same. "history_mb" is what the history holds after that stroke (Mesh::getHistoryBytes).
 
 #include "BenchCommon.h"
 #include "TestMeshes.h"
@@ -28,6 +30,7 @@
 #include "sculpt/StrokeScript.h"
 #include "topology/Topology.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QStringList>
 
@@ -88,6 +91,24 @@ StrokeScript makeStroke(const Workload &w, const Mesh &mesh, int dabs)
         script.dabs.push_back(dab);
     }
     return script;
+}
+
+QString checksum(const Mesh &mesh)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    auto add = [&hash](const auto &value) {
+        hash.addData(QByteArrayView(reinterpret_cast<const char *>(&value), sizeof(value)));
+    };
+    for (const Vertex &v : mesh.getVertices()) {
+        add(v.position);
+        add(v.normal);
+    }
+    for (const Triangle &t : mesh.getTriangles()) {
+        add(t.vertex1);
+        add(t.vertex2);
+        add(t.vertex3);
+    }
+    return QString::fromLatin1(hash.result().toHex().left(16));
 }
 
 QString label(const char *name)
@@ -181,6 +202,9 @@ int main(int argc, char **argv)
                         QStringLiteral("release_ms"), Bench::rounded(strokeMs - dabsMs, 3));
                     extra.insert(QStringLiteral("joins"), int(Topology::joinsMade - joinsBefore));
                     extra.insert(QStringLiteral("hits"), stroke.hits);
+                    extra.insert(QStringLiteral("checksum"), checksum(*mesh));
+                    extra.insert(QStringLiteral("history_mb"),
+                        Bench::rounded(mesh->getHistoryBytes() / (1024.0 * 1024.0), 2));
                 }
 
                 timer.restart();

@@ -27,12 +27,15 @@ struct Target
 
 constexpr int largest = 1310720;
 const Target targets[] = {
-    {"load binary STL", largest, 1000.0, 0.0},
+    {"load binary STL", largest, 350.0, 0.0},
     {"load OBJ", largest, 2000.0, 0.0},
     {"pick", largest, 0.5, 0.0},
-    {"stroke inflate static", largest, 1.0, 0.0},
-    {"stroke inflate uniform", largest, 5.0, 30.0},
-    {"stroke inflate adaptive", largest, 8.0, 40.0},
+    {"stroke inflate static", largest, 0.5, 0.0},
+    {"stroke smooth static", largest, 0.6, 0.0},
+    {"stroke flatten static", largest, 0.6, 0.0},
+    {"stroke sweep static", largest, 1.5, 0.0},
+    {"stroke inflate uniform", largest, 5.0, 25.0},
+    {"stroke inflate adaptive", largest, 8.0, 25.0},
     {"undo inflate uniform", largest, 400.0, 0.0},
     {"redo inflate uniform", largest, 400.0, 0.0},
     {"memory", largest, 200.0, 0.0},

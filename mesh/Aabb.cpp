@@ -4,35 +4,6 @@
 #include <cmath>
 #include <limits>
 
-Aabb::Aabb(const QVector3D &min, const QVector3D &max)
-    : min(min)
-    , max(max)
-{ }
-
-QVector3D Aabb::computeCenter() const
-{
-    return QVector3D(
-        (min.x() + max.x()) * 0.5f, (min.y() + max.y()) * 0.5f, (min.z() + max.z()) * 0.5f);
-}
-
-bool Aabb::containsPoint(const QVector3D &p) const
-{
-    return min.x() < p.x() && p.x() <= max.x() && min.y() < p.y() && p.y() <= max.y()
-        && min.z() < p.z() && p.z() <= max.z();
-}
-
-bool Aabb::contains(const Aabb &b) const
-{
-    return b.min.x() <= min.x() && b.min.y() <= min.y() && b.min.z() <= min.z()
-        && max.x() <= b.max.x() && max.y() <= b.max.y() && max.z() <= b.max.z();
-}
-
-bool Aabb::isOutside(const Aabb &b) const
-{
-    return b.min.x() > max.x() || b.min.y() > max.y() || b.min.z() > max.z() || min.x() > b.max.x()
-        || min.y() > b.max.y() || min.z() > b.max.z();
-}
-
 void Aabb::expandsWithPoint(const QVector3D &p)
 {
     for (int k = 0; k < 3; ++k) {

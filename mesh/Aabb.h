@@ -3,19 +3,39 @@
 #include <QVector3D>
 
 // Axis-aligned box given by its minimum and maximum corners. No invariant min <= max is kept.
+// The tests that every brush step makes per triangle are defined here, to be inlined.
 class Aabb
 {
 public:
     Aabb() = default;
-    Aabb(const QVector3D &min, const QVector3D &max);
+    Aabb(const QVector3D &min, const QVector3D &max)
+        : min(min)
+        , max(max)
+    { }
 
-    QVector3D computeCenter() const;
+    QVector3D computeCenter() const
+    {
+        return QVector3D(
+            (min.x() + max.x()) * 0.5f, (min.y() + max.y()) * 0.5f, (min.z() + max.z()) * 0.5f);
+    }
     // Half-open on each axis: min < p <= max.
-    bool containsPoint(const QVector3D &p) const;
+    bool containsPoint(const QVector3D &p) const
+    {
+        return min.x() < p.x() && p.x() <= max.x() && min.y() < p.y() && p.y() <= max.y()
+            && min.z() < p.z() && p.z() <= max.z();
+    }
     // True when this box lies inside b, boundaries included.
-    bool contains(const Aabb &b) const;
+    bool contains(const Aabb &b) const
+    {
+        return b.min.x() <= min.x() && b.min.y() <= min.y() && b.min.z() <= min.z()
+            && max.x() <= b.max.x() && max.y() <= b.max.y() && max.z() <= b.max.z();
+    }
     // True when the boxes are disjoint on some axis; touching boxes are not outside each other.
-    bool isOutside(const Aabb &b) const;
+    bool isOutside(const Aabb &b) const
+    {
+        return b.min.x() > max.x() || b.min.y() > max.y() || b.min.z() > max.z()
+            || min.x() > b.max.x() || min.y() > b.max.y() || min.z() > b.max.z();
+    }
     void expandsWithPoint(const QVector3D &p);
     void expandsWithBox(const Aabb &b);
     // Slab test of the closed box: a ray that only touches a face, an edge or a corner hits it,

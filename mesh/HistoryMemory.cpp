@@ -12,8 +12,7 @@ std::size_t recordBytes(const Triangle &)
 
 std::size_t recordBytes(const Vertex &vertex)
 {
-    return sizeof(Vertex)
-        + (vertex.triangleIndices.capacity() + vertex.ringIndices.capacity()) * sizeof(int);
+    return sizeof(Vertex) + vertex.triangleIndices.heapBytes() + vertex.ringIndices.heapBytes();
 }
 
 std::size_t update(State &state)

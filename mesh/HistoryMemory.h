@@ -8,7 +8,7 @@ class Triangle;
 class Vertex;
 
 // Memory held by history states: each saved record by value, plus, for a vertex, the storage of
-// its triangle and ring lists.
+// its triangle and ring lists that lies outside the record.
 namespace HistoryMemory {
 
 std::size_t recordBytes(const Triangle &triangle);

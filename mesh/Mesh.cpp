@@ -232,7 +232,7 @@ void Mesh::computeRingVertices(int i)
 {
     const int counter = ++Vertex::visitCounter;
     Vertex &v = vertices_[i];
-    std::vector<int> &ring = v.ringIndices;
+    IndexList &ring = v.ringIndices;
     ring.clear();
     // A closed fan has as many neighbours as triangles, an open one a single extra.
     ring.reserve(v.triangleIndices.size() + 1);
@@ -256,7 +256,7 @@ void Mesh::computeRingVertices(int i)
 void Mesh::fillRing(int i, std::vector<std::pair<int, int>> &scratch)
 {
     Vertex &v = vertices_[i];
-    std::vector<int> &ring = v.ringIndices;
+    IndexList &ring = v.ringIndices;
     ring.clear();
     ring.reserve(v.triangleIndices.size() + 1);
     if (v.triangleIndices.size() <= 32) {

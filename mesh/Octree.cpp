@@ -130,25 +130,35 @@ void Octree::split(Mesh &mesh)
     }
 }
 
-bool Octree::addTriangle(Mesh &mesh, int triangle)
+namespace {
+
+// The descent of addTriangle, with the triangle's record and centre found once for all levels.
+bool placeTriangle(Octree &node, Triangle &t, int triangle, const QVector3D &center)
 {
-    Triangle &t = mesh.getTriangles()[triangle];
-    if (!aabbSplit.containsPoint(t.aabb.computeCenter()))
+    if (!node.aabbSplit.containsPoint(center))
         return false;
-    aabbLoose.expandsWithBox(t.aabb);
-    if (!isLeaf()) {
+    node.aabbLoose.expandsWithBox(t.aabb);
+    if (!node.isLeaf()) {
         // Neighbouring cells can overlap by a rounding step: the first child that takes the
         // triangle keeps it, so it is never listed twice.
-        for (auto &child : children) {
-            if (child->addTriangle(mesh, triangle))
+        for (auto &child : node.children) {
+            if (placeTriangle(*child, t, triangle, center))
                 return true;
         }
         return false;
     }
-    t.leafIndex = static_cast<int>(triangleIndices.size());
-    t.leaf = this;
-    triangleIndices.push_back(triangle);
+    t.leafIndex = static_cast<int>(node.triangleIndices.size());
+    t.leaf = &node;
+    node.triangleIndices.push_back(triangle);
     return true;
+}
+
+} // namespace
+
+bool Octree::addTriangle(Mesh &mesh, int triangle)
+{
+    Triangle &t = mesh.getTriangles()[triangle];
+    return placeTriangle(*this, t, triangle, t.aabb.computeCenter());
 }
 
 void Octree::collectRay(

@@ -4,14 +4,14 @@
 
 namespace {
 
-void replaceFirst(std::vector<int> &list, int oldIndex, int newIndex)
+void replaceFirst(IndexList &list, int oldIndex, int newIndex)
 {
     auto it = std::find(list.begin(), list.end(), oldIndex);
     if (it != list.end())
         *it = newIndex;
 }
 
-void removeFirst(std::vector<int> &list, int index)
+void removeFirst(IndexList &list, int index)
 {
     auto it = std::find(list.begin(), list.end(), index);
     if (it == list.end())

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QVector3D>
+#include "IndexList.h"
 
-#include <vector>
+#include <QVector3D>
 
 // One vertex of a mesh, stored by value in the mesh's vertex array; its id equals its index.
 class Vertex
@@ -36,7 +36,7 @@ public:
     int id = -1;
     // How much the vertex is protected from the brush, 0 (free) to 1 (fully masked); see Mask.h.
     float mask = 0.0f;
-    std::vector<int> triangleIndices;
+    IndexList triangleIndices;
     QVector3D normal;
-    std::vector<int> ringIndices;
+    IndexList ringIndices;
 };

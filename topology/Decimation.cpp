@@ -25,7 +25,7 @@ bool hasCorner(const Triangle &t, int v)
 }
 
 // Number of common elements of two ascending lists.
-int countCommon(const std::vector<int> &a, const std::vector<int> &b)
+int countCommon(const IndexList &a, const IndexList &b)
 {
     int count = 0;
     auto i = a.begin();
@@ -150,8 +150,8 @@ int Topology::findOppositeTriangle(int t, int a, int b)
     // The lists are sorted in place: save the two vertices as they were.
     saveVertex(a);
     saveVertex(b);
-    std::vector<int> &ta = vertices[a].triangleIndices;
-    std::vector<int> &tb = vertices[b].triangleIndices;
+    IndexList &ta = vertices[a].triangleIndices;
+    IndexList &tb = vertices[b].triangleIndices;
     sortSmall(ta.begin(), ta.end());
     sortSmall(tb.begin(), tb.end());
     int shared = 0;
@@ -282,7 +282,7 @@ void Topology::edgeCollapse(int t1, int t2, std::vector<int> &list)
     // Three or more common neighbours: a collapse would glue two sheets; flip the edge instead,
     // unless o1 and o2 are joined already (as around a thin tube left by a fusion): the flip
     // would give that edge two more triangles. Such an edge is left alone.
-    const std::vector<int> &ring1 = vertices[o1].ringIndices;
+    const IndexList &ring1 = vertices[o1].ringIndices;
     if (o1 == o2 || std::find(ring1.begin(), ring1.end(), o2) != ring1.end())
         return;
     vertices[k].removeTriangle(t2);

@@ -19,7 +19,8 @@
 
 namespace {
 
-bool contains(const std::vector<int> &list, int value)
+template<typename List>
+bool contains(const List &list, int value)
 {
     return std::find(list.begin(), list.end(), value) != list.end();
 }
@@ -136,7 +137,7 @@ void Topology::adaptTopology(const std::vector<int> &list, float d2Fusion)
 bool Topology::closedFan(int v, Fan &fan)
 {
     fan.clear();
-    const std::vector<int> &own = vertices[v].triangleIndices;
+    const IndexList &own = vertices[v].triangleIndices;
     const int nbTriangles = static_cast<int>(triangles.size());
     fan.reserve(own.size());
     for (int t : own) {

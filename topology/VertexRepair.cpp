@@ -103,7 +103,7 @@ bool Topology::removeDegenerateVertex(int v)
 {
     if (isDeleted(vertices[v]))
         return true;
-    std::vector<int> &own = vertices[v].triangleIndices;
+    IndexList &own = vertices[v].triangleIndices;
     if (own.size() > 2) {
         sortSmall(own.begin(), own.end());
         return false;
