@@ -53,16 +53,6 @@ std::vector<QVector3D> lattice(int n, float lo, float hi)
     return result;
 }
 
-// 1000 triangles in slot 0's cell of [0, 8]^3 and 1001 in slot 6's: one split.
-std::unique_ptr<Mesh> twoClusters()
-{
-    std::vector<QVector3D> centres = lattice(10, 1, 3);
-    const std::vector<QVector3D> upper = lattice(10, 5, 7);
-    centres.insert(centres.end(), upper.begin(), upper.end());
-    centres.emplace_back(6.5f, 6.5f, 6.5f);
-    return soup(centres, 0.05f);
-}
-
 // Moves the (private) vertices of the given triangles and updates the mesh.
 void translate(Mesh &mesh, const IntList &triangles, const QVector3D &delta)
 {
@@ -86,14 +76,11 @@ class TestOctree : public QObject
 private slots:
     void init() { Vertex::visitCounter = Triangle::visitCounter = 1; }
     void depthLimit();
-    void childSlot_data();
     void childSlot();
     void looseBoxGrowsUpwards();
-    void rebuildWhenLeavingRoot_data();
     void rebuildWhenLeavingRoot();
     void splitAndMerge();
     void mergeChain();
-    void queriesMatchBruteForce_data();
     void queriesMatchBruteForce();
 };
 
@@ -114,32 +101,23 @@ void TestOctree::depthLimit()
     VERIFY_MESH(*mesh);
 }
 
-void TestOctree::childSlot_data()
-{
-    QTest::addColumn<QVector3D>("centre");
-    QTest::addColumn<int>("slot");
-    QTest::newRow("slot 2") << QVector3D(3, 1, 3) << 2;
-    QTest::newRow("slot 7") << QVector3D(1, 3, 3) << 7;
-    QTest::newRow("on the x boundary of 0 and 1") << QVector3D(2, 1, 1) << 0;
-    QTest::newRow("on the centre of the cell") << QVector3D(2, 2, 2) << 0;
-    QTest::newRow("on the root's max corner") << QVector3D(4, 4, 4) << 6;
-    QTest::newRow("on the root's min face") << QVector3D(0, 1, 1) << 7;
-    QTest::newRow("outside the root") << QVector3D(9, -3, 1) << 7;
-}
-
+// The root's child holding a triangle's centre: inside a cell, on the boundaries between cells
+// (the lower slot), on the root's faces and corner, and outside the root (the nearest slot).
 void TestOctree::childSlot()
 {
-    QFETCH(QVector3D, centre);
-    QFETCH(int, slot);
-    // 2001 fillers in slot 5 force a split; the triangle under test comes last.
-    std::vector<QVector3D> centres(2001, QVector3D(3.5f, 3.5f, 0.5f));
-    centres.push_back(centre);
-    auto mesh = soup(centres, 0.0f, Aabb(QVector3D(0, 0, 0), QVector3D(4, 4, 4)));
-    const Octree *node = mesh->getTriangles().back().leaf;
-    while (node->depth > 1)
-        node = node->parent;
-    QCOMPARE(node, mesh->getOctree()->children[slot].get());
-    VERIFY_MESH(*mesh);
+    for (const auto &[centre, slot] : {std::pair {QVector3D(3, 1, 3), 2}, {QVector3D(1, 3, 3), 7},
+             {QVector3D(2, 1, 1), 0}, {QVector3D(2, 2, 2), 0}, {QVector3D(4, 4, 4), 6},
+             {QVector3D(0, 1, 1), 7}, {QVector3D(9, -3, 1), 7}}) {
+        // 2001 fillers in slot 5 force a split; the triangle under test comes last.
+        std::vector<QVector3D> centres(2001, QVector3D(3.5f, 3.5f, 0.5f));
+        centres.push_back(centre);
+        auto mesh = soup(centres, 0.0f, Aabb(QVector3D(0, 0, 0), QVector3D(4, 4, 4)));
+        const Octree *node = mesh->getTriangles().back().leaf;
+        while (node->depth > 1)
+            node = node->parent;
+        QCOMPARE(node, mesh->getOctree()->children[slot].get());
+        VERIFY_MESH(*mesh);
+    }
 }
 
 void TestOctree::looseBoxGrowsUpwards()
@@ -165,31 +143,30 @@ void TestOctree::looseBoxGrowsUpwards()
     VERIFY_MESH(*mesh);
 }
 
-void TestOctree::rebuildWhenLeavingRoot_data()
-{
-    QTest::addColumn<QVector3D>("delta");
-    QTest::newRow("just outside the root") << QVector3D(7.9f, 0, 0);
-    QTest::newRow("beyond the enlarged box") << QVector3D(1000, 0, 0);
-}
-
+// A triangle moved just outside the root, or far beyond the box a rebuild would enlarge it to.
 void TestOctree::rebuildWhenLeavingRoot()
 {
-    QFETCH(QVector3D, delta);
-    auto mesh = soup(lattice(13, 1, 7), 0.05f);
-    mesh->getOctree()->intersectSphere(QVector3D(4, 4, 4), 4.0f, mesh->getLeavesUpdate());
-    QVERIFY(!mesh->getLeavesUpdate().empty());
-    translate(*mesh, {5}, delta);
-    // Rebuilt over a box holding the moved triangle; the pending leaves are gone.
-    const Octree *root = mesh->getOctree();
-    QVERIFY(mesh->getLeavesUpdate().empty());
-    VERIFY_MESH(*mesh);
-    const QVector3D c = mesh->getTriangle(5).aabb.computeCenter();
-    QVERIFY(contains(root->intersectRay(c - QVector3D(0, 0, 50), QVector3D(0, 0, 1)), 5));
+    for (const float dx : {7.9f, 1000.0f}) {
+        auto mesh = soup(lattice(13, 1, 7), 0.05f);
+        mesh->getOctree()->intersectSphere(QVector3D(4, 4, 4), 4.0f, mesh->getLeavesUpdate());
+        QVERIFY(!mesh->getLeavesUpdate().empty());
+        translate(*mesh, {5}, QVector3D(dx, 0, 0));
+        // Rebuilt over a box holding the moved triangle; the pending leaves are gone.
+        const Octree *root = mesh->getOctree();
+        QVERIFY(mesh->getLeavesUpdate().empty());
+        VERIFY_MESH(*mesh);
+        const QVector3D c = mesh->getTriangle(5).aabb.computeCenter();
+        QVERIFY(contains(root->intersectRay(c - QVector3D(0, 0, 50), QVector3D(0, 0, 1)), 5));
+    }
 }
 
 void TestOctree::splitAndMerge()
 {
-    auto mesh = twoClusters();
+    // 1000 triangles in slot 0's cell of [0, 8]^3 and 1001 in slot 6's: one split.
+    std::vector<QVector3D> centres = lattice(10, 1, 3), upper = lattice(10, 5, 7);
+    centres.insert(centres.end(), upper.begin(), upper.end());
+    centres.emplace_back(6.5f, 6.5f, 6.5f);
+    auto mesh = soup(centres, 0.05f);
     Octree *root = mesh->getOctree();
     const IntList all = allTriangles(*mesh);
     // Crowd slot 0 with 2001 triangles (one listed twice, moved once), empty slot 6: each moved
@@ -240,60 +217,55 @@ void TestOctree::mergeChain()
     VERIFY_MESH(*mesh);
 }
 
-void TestOctree::queriesMatchBruteForce_data()
-{
-    QTest::addColumn<int>("level");
-    QTest::addColumn<int>("strokes");
-    QTest::newRow("icosphere 5 after strokes") << 5 << 30;
-    QTest::newRow("icosphere 2, one leaf") << 2 << 10;
-}
-
 // Rays and spheres against a scan of every triangle: nothing the octree returns is listed twice,
 // no triangle that the ray crosses (or whose box it meets) or whose centre is in the sphere is
 // left out; the sphere's leaves hold what it returns.
 void TestOctree::queriesMatchBruteForce()
 {
-    QFETCH(int, level);
-    QFETCH(int, strokes);
-    auto mesh = makeIcosphere(level);
-    std::mt19937 random(1234 + level);
-    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
-    auto randomVector = [&]() { return QVector3D(unit(random), unit(random), unit(random)); };
-    // Random bumps: two rings of vertices pushed along a random direction.
-    for (int s = 0; s < strokes; ++s) {
-        IntList vertices {int(random() % mesh->getNbVertices())};
-        mesh->expandVertices(vertices, 2);
-        const QVector3D push = randomVector() * 40.0f;
-        for (int v : vertices)
-            mesh->getVertex(v).position += push;
-        const IntList triangles = mesh->getTrianglesFromVertices(vertices);
-        mesh->updateMesh(triangles, mesh->getVerticesFromTriangles(triangles));
-    }
-    VERIFY_MESH(*mesh);
-    const auto &triangles = mesh->getTriangles();
-    for (int q = 0; q < 150; ++q) {
-        const QVector3D origin = randomVector() * 400.0f, direction = randomVector().normalized();
-        const IntList ray = mesh->getOctree()->intersectRay(origin, direction);
-        const QVector3D centre = randomVector() * 300.0f;
-        const float radius = 5.0f + 100.0f * (unit(random) + 1.0f);
-        std::vector<Octree *> leaves;
-        const IntList near = mesh->getOctree()->intersectSphere(centre, radius * radius, leaves);
-        QCOMPARE(std::set<int>(ray.begin(), ray.end()).size(), ray.size());
-        QCOMPARE(std::set<int>(near.begin(), near.end()).size(), near.size());
-        for (int i = 0; i < int(triangles.size()); ++i) {
-            const Triangle &t = triangles[i];
-            QVector3D hit;
-            const bool crossed = t.aabb.intersectRay(origin, direction)
-                || Geometry::intersectionSegmentTriangle(origin, origin + direction * 5000.0f,
-                    mesh->getVertex(t.vertex1).position, mesh->getVertex(t.vertex2).position,
-                    mesh->getVertex(t.vertex3).position, t.normal, hit);
-            QVERIFY2(!crossed || contains(ray, i), qPrintable(QString("ray %1: %2").arg(q).arg(i)));
-            QVERIFY2((t.aabb.computeCenter() - centre).lengthSquared() >= radius * radius
-                    || contains(near, i),
-                qPrintable(QString("sphere %1: %2").arg(q).arg(i)));
+    for (const auto &[level, strokes] : {std::pair {5, 30}, {2, 10}}) { // level 2: one leaf
+        auto mesh = makeIcosphere(level);
+        std::mt19937 random(1234 + level);
+        std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+        auto randomVector = [&]() { return QVector3D(unit(random), unit(random), unit(random)); };
+        // Random bumps: two rings of vertices pushed along a random direction.
+        for (int s = 0; s < strokes; ++s) {
+            IntList vertices {int(random() % mesh->getNbVertices())};
+            mesh->expandVertices(vertices, 2);
+            const QVector3D push = randomVector() * 40.0f;
+            for (int v : vertices)
+                mesh->getVertex(v).position += push;
+            const IntList triangles = mesh->getTrianglesFromVertices(vertices);
+            mesh->updateMesh(triangles, mesh->getVerticesFromTriangles(triangles));
         }
-        for (int i : near)
-            QVERIFY(std::find(leaves.begin(), leaves.end(), triangles[i].leaf) != leaves.end());
+        VERIFY_MESH(*mesh);
+        const auto &triangles = mesh->getTriangles();
+        for (int q = 0; q < 150; ++q) {
+            const QVector3D origin = randomVector() * 400.0f,
+                            direction = randomVector().normalized();
+            const IntList ray = mesh->getOctree()->intersectRay(origin, direction);
+            const QVector3D centre = randomVector() * 300.0f;
+            const float radius = 5.0f + 100.0f * (unit(random) + 1.0f);
+            std::vector<Octree *> leaves;
+            const IntList near =
+                mesh->getOctree()->intersectSphere(centre, radius * radius, leaves);
+            QCOMPARE(std::set<int>(ray.begin(), ray.end()).size(), ray.size());
+            QCOMPARE(std::set<int>(near.begin(), near.end()).size(), near.size());
+            for (int i = 0; i < int(triangles.size()); ++i) {
+                const Triangle &t = triangles[i];
+                QVector3D hit;
+                const bool crossed = t.aabb.intersectRay(origin, direction)
+                    || Geometry::intersectionSegmentTriangle(origin, origin + direction * 5000.0f,
+                        mesh->getVertex(t.vertex1).position, mesh->getVertex(t.vertex2).position,
+                        mesh->getVertex(t.vertex3).position, t.normal, hit);
+                QVERIFY2(
+                    !crossed || contains(ray, i), qPrintable(QString("ray %1: %2").arg(q).arg(i)));
+                QVERIFY2((t.aabb.computeCenter() - centre).lengthSquared() >= radius * radius
+                        || contains(near, i),
+                    qPrintable(QString("sphere %1: %2").arg(q).arg(i)));
+            }
+            for (int i : near)
+                QVERIFY(std::find(leaves.begin(), leaves.end(), triangles[i].leaf) != leaves.end());
+        }
     }
 }
 
