@@ -17,7 +17,6 @@
 using IntList = std::vector<int>;
 using Positions = std::vector<QVector3D>;
 using Faces = std::vector<std::array<int, 3>>;
-Q_DECLARE_METATYPE(IntList)
 Q_DECLARE_METATYPE(Positions)
 Q_DECLARE_METATYPE(Faces)
 using namespace TestMeshes;
@@ -79,7 +78,6 @@ private slots:
     void loadingRingsMatchRingComputation();
     void octreeIndependentOfThreads();
     void neighbourhood();
-    void gpuSeam_data();
     void gpuSeam();
     void checkFindsFaults();
 };
@@ -223,46 +221,40 @@ void TestMesh::neighbourhood()
     VERIFY_SAME(before, *mesh);
 }
 
-void TestMesh::gpuSeam_data()
-{
-    QTest::addColumn<int>("added"); // triangles appended to the tetrahedron
-    QTest::addColumn<QStringList>("calls");
-    QTest::newRow("no growth: patched, normals last")
-        << 0 << QStringList {"indices 0", "positions 4", "normals 4"};
-    QTest::newRow("exactly twice: patched")
-        << 4 << QStringList {"indices 4", "positions 4", "normals 4"};
-    QTest::newRow("one more than twice: rebuilt") << 5 << QStringList {"build 4 9", "shaders 2"};
-}
-
+// Triangles appended to the tetrahedron: patched (normals last, and final) up to twice the
+// capacity built, rebuilt beyond.
 void TestMesh::gpuSeam()
 {
-    QFETCH(int, added);
-    QFETCH(QStringList, calls);
-    auto mesh = makeTetrahedron();
-    QStringList log;
-    mesh->setGpu(std::make_unique<RecordingGpu>(&log));
-    mesh->initVBO();
-    mesh->initShaders(2);
-    QCOMPARE(log, QStringList({"build 4 4", "shaders 0", "shaders 2"}));
-    log.clear();
-    IntList triangles;
-    for (int k = 0; k < added; ++k) {
-        // A copy of a triangle appended as the dynamic topology appends records.
-        Triangle t = mesh->getTriangle(k % 4);
-        t.id = mesh->getNbTriangles();
-        t.leaf = nullptr;
-        t.leafIndex = -1;
-        mesh->getTriangles().push_back(t);
-        for (int corner : {t.vertex1, t.vertex2, t.vertex3})
-            mesh->getVertex(corner).addTriangle(t.id);
-        triangles.push_back(t.id);
+    for (const auto &[added, calls] :
+        {std::pair {0, QStringList {"indices 0", "positions 4", "normals 4"}},
+            {4, QStringList {"indices 4", "positions 4", "normals 4"}},
+            {5, QStringList {"build 4 9", "shaders 2"}}}) {
+        auto mesh = makeTetrahedron();
+        QStringList log;
+        mesh->setGpu(std::make_unique<RecordingGpu>(&log));
+        mesh->initVBO();
+        mesh->initShaders(2);
+        QCOMPARE(log, QStringList({"build 4 4", "shaders 0", "shaders 2"}));
+        log.clear();
+        IntList triangles;
+        for (int k = 0; k < added; ++k) {
+            // A copy of a triangle appended as the dynamic topology appends records.
+            Triangle t = mesh->getTriangle(k % 4);
+            t.id = mesh->getNbTriangles();
+            t.leaf = nullptr;
+            t.leafIndex = -1;
+            mesh->getTriangles().push_back(t);
+            for (int corner : {t.vertex1, t.vertex2, t.vertex3})
+                mesh->getVertex(corner).addTriangle(t.id);
+            triangles.push_back(t.id);
+        }
+        mesh->getVertex(0).position *= 1.1f;
+        for (int i = 0; i < 4; ++i)
+            mesh->computeRingVertices(i);
+        mesh->updateMesh(triangles, {0, 1, 2, 3});
+        QCOMPARE(log, calls);
+        VERIFY_MESH(*mesh);
     }
-    mesh->getVertex(0).position *= 1.1f;
-    for (int i = 0; i < 4; ++i)
-        mesh->computeRingVertices(i);
-    mesh->updateMesh(triangles, {0, 1, 2, 3});
-    QCOMPARE(log, calls);
-    VERIFY_MESH(*mesh);
 }
 
 // Each kind of fault the consistency check looks for, made on a sound icosphere: the check names
