@@ -79,55 +79,44 @@ class TestHistory : public QObject
 
 private slots:
     void init() { Vertex::visitCounter = Triangle::visitCounter = Mesh::historyCounter = 1; }
-    void strokeUndoRedo_data();
     void strokeUndoRedo();
     void twelveStrokes();
-    void newStateAfterUndos_data();
     void newStateAfterUndos();
     void recordsSavedOnce();
-    void budgetDropsOldest_data();
     void budgetDropsOldest();
     void overBudgetDuringStroke();
     void contentVersion();
 };
 
-void TestHistory::strokeUndoRedo_data()
-{
-    QTest::addColumn<QString>("ops");
-    QTest::addColumn<int>("change"); // sign of the change in the vertex count
-    QTest::newRow("nothing") << "" << 0;
-    QTest::newRow("bump out of the root box") << "far" << 0;
-    QTest::newRow("split adds records") << "split split" << 1;
-    QTest::newRow("carve removes records") << "carve" << -1;
-    QTest::newRow("split, carve and bump in one stroke") << "split carve bump" << 0;
-}
-
+// A stroke of no step, a bump out of the root box, subdivisions (records added), a decimation
+// (records removed), and all in one stroke; `change` is the sign of the change in the vertex count.
 void TestHistory::strokeUndoRedo()
 {
-    QFETCH(QString, ops);
-    QFETCH(int, change);
-    auto mesh = makeIcosphere(3);
-    QStringList log;
-    mesh->setGpu(std::make_unique<RecordingGpu>(&log));
-    mesh->initVBO();
-    const MeshSnapshot before = snapshot(*mesh);
-    if (!ops.isEmpty())
-        applyStroke(*mesh, ops, 100);
-    VERIFY_SOUND(*mesh, true);
-    const int added = mesh->getNbVertices() - int(before.vertices.size());
-    QVERIFY(change == 0 || (change > 0 ? added > 0 : added < 0));
-    const MeshSnapshot after = snapshot(*mesh);
-    // Undo and redo twice each (the second does nothing), then undo again; each goes through a
-    // full buffer build.
-    log.clear();
-    for (const char step : QByteArray("uurru")) {
-        step == 'u' ? mesh->undo() : mesh->redo();
-        VERIFY_SAME(step == 'u' ? before : after, *mesh);
-        VERIFY_MESH(*mesh);
+    for (const auto &[ops, change] : {std::pair<QString, int> {"", 0}, {"far", 0},
+             {"split split", 1}, {"carve", -1}, {"split carve bump", 0}}) {
+        auto mesh = makeIcosphere(3);
+        QStringList log;
+        mesh->setGpu(std::make_unique<RecordingGpu>(&log));
+        mesh->initVBO();
+        const MeshSnapshot before = snapshot(*mesh);
+        if (!ops.isEmpty())
+            applyStroke(*mesh, ops, 100);
+        VERIFY_SOUND(*mesh, true);
+        const int added = mesh->getNbVertices() - int(before.vertices.size());
+        QVERIFY(change == 0 || (change > 0 ? added > 0 : added < 0));
+        const MeshSnapshot after = snapshot(*mesh);
+        // Undo and redo twice each (the second does nothing), then undo again; each goes through a
+        // full buffer build.
+        log.clear();
+        for (const char step : QByteArray("uurru")) {
+            step == 'u' ? mesh->undo() : mesh->redo();
+            VERIFY_SAME(step == 'u' ? before : after, *mesh);
+            VERIFY_MESH(*mesh);
+        }
+        QCOMPARE(mesh->isFirstStateUndone(), !ops.isEmpty());
+        QCOMPARE(mesh->getCurrentStateIndex(), ops.isEmpty() ? -1 : 0);
+        QCOMPARE(log.filter(QRegularExpression("^build")).size(), ops.isEmpty() ? 0 : 3);
     }
-    QCOMPARE(mesh->isFirstStateUndone(), !ops.isEmpty());
-    QCOMPARE(mesh->getCurrentStateIndex(), ops.isEmpty() ? -1 : 0);
-    QCOMPARE(log.filter(QRegularExpression("^build")).size(), ops.isEmpty() ? 0 : 3);
 }
 
 void TestHistory::twelveStrokes()
@@ -153,38 +142,30 @@ void TestHistory::twelveStrokes()
     }
 }
 
-void TestHistory::newStateAfterUndos_data()
-{
-    QTest::addColumn<int>("undos");
-    QTest::addColumn<int>("statesAfter");
-    QTest::newRow("no undo: oldest dropped") << 0 << 11;
-    QTest::newRow("three undos: redo states cleared") << 3 << 8;
-    QTest::newRow("back to the oldest state") << 10 << 1;
-    QTest::newRow("oldest state undone too") << 11 << 1;
-}
-
+// A stroke after some undos clears the redo states: after three, after all but the oldest, after
+// every one.
 void TestHistory::newStateAfterUndos()
 {
-    QFETCH(int, undos);
-    QFETCH(int, statesAfter);
-    auto mesh = makeIcosphere(2);
-    for (int s = 0; s < 11; ++s)
-        applyStroke(*mesh, strokeKinds[s % 6], 7 + 13 * s);
-    for (int u = 0; u < undos; ++u)
+    for (const auto &[undos, statesAfter] : {std::pair {3, 8}, {10, 1}, {11, 1}}) {
+        auto mesh = makeIcosphere(2);
+        for (int s = 0; s < 11; ++s)
+            applyStroke(*mesh, strokeKinds[s % 6], 7 + 13 * s);
+        for (int u = 0; u < undos; ++u)
+            mesh->undo();
+        const MeshSnapshot atNewState = snapshot(*mesh);
+        applyStroke(*mesh, "bump split", 50);
+        const MeshSnapshot current = snapshot(*mesh);
+        VERIFY_MESH(*mesh);
+        QCOMPARE(int(mesh->getUndoStates().size()), statesAfter);
+        QCOMPARE(mesh->getCurrentStateIndex(), statesAfter - 1);
+        QVERIFY(mesh->getRedoStates().empty() && !mesh->isFirstStateUndone());
+        mesh->redo(); // nothing to redo
+        VERIFY_SAME(current, *mesh);
         mesh->undo();
-    const MeshSnapshot atNewState = snapshot(*mesh);
-    applyStroke(*mesh, "bump split", 50);
-    const MeshSnapshot current = snapshot(*mesh);
-    VERIFY_MESH(*mesh);
-    QCOMPARE(int(mesh->getUndoStates().size()), statesAfter);
-    QCOMPARE(mesh->getCurrentStateIndex(), statesAfter - 1);
-    QVERIFY(mesh->getRedoStates().empty() && !mesh->isFirstStateUndone());
-    mesh->redo(); // nothing to redo
-    VERIFY_SAME(current, *mesh);
-    mesh->undo();
-    VERIFY_SAME(atNewState, *mesh);
-    VERIFY_MESH(*mesh);
-    QCOMPARE(mesh->isFirstStateUndone(), statesAfter == 1);
+        VERIFY_SAME(atNewState, *mesh);
+        VERIFY_MESH(*mesh);
+        QCOMPARE(mesh->isFirstStateUndone(), statesAfter == 1);
+    }
 }
 
 void TestHistory::recordsSavedOnce()
@@ -212,61 +193,54 @@ void TestHistory::recordsSavedOnce()
     QCOMPARE(int(mesh->getTrianglesState().size()), 1);
 }
 
-void TestHistory::budgetDropsOldest_data()
-{
-    QTest::addColumn<double>("strokesInBudget");
-    QTest::addColumn<int>("strokes");
-    QTest::newRow("none: only the current state") << 0.0 << 5;
-    QTest::newRow("smaller than one stroke") << 0.5 << 6;
-    QTest::newRow("three and a half strokes") << 3.5 << 9;
-}
-
+// Budgets of no stroke (only the current state kept), of half a stroke, of three and a half.
 void TestHistory::budgetDropsOldest()
 {
-    QFETCH(double, strokesInBudget);
-    QFETCH(int, strokes);
-    std::unique_ptr<Mesh> mesh = makeIcosphere(4);
-    std::unique_ptr<Mesh> probe = makeIcosphere(4); // one stroke measured on a copy
-    probe->newState();
-    bump(*probe, 0, 3.0f, 2);
-    const auto budget = std::size_t(double(probe->getHistoryBytes()) * strokesInBudget);
-    if (budget > 0)
-        mesh->setHistoryBudget(budget);
-    // Seeds far apart on the sphere, so that strokes save about the same amount each.
-    std::vector<MeshSnapshot> before;
-    for (int i = 0; i < strokes; ++i) {
-        before.push_back(snapshot(*mesh));
-        mesh->newState();
-        bump(*mesh, 211 * i, 3.0f, 2);
-        // Opening this state dropped the oldest ones until the closed states fit, or until only
-        // the previous stroke was left.
-        QVERIFY(budget == 0 || closedBytes(*mesh) <= budget || mesh->getUndoStates().size() <= 2);
-    }
-    if (budget == 0) {
-        // Lowering the budget to nothing keeps the current state only, and it still undoes.
-        mesh->setHistoryBudget(0);
-        QCOMPARE(int(mesh->getUndoStates().size()), 1);
+    for (const auto &[strokesInBudget, strokes] : {std::pair {0.0, 5}, {0.5, 6}, {3.5, 9}}) {
+        std::unique_ptr<Mesh> mesh = makeIcosphere(4);
+        std::unique_ptr<Mesh> probe = makeIcosphere(4); // one stroke measured on a copy
+        probe->newState();
+        bump(*probe, 0, 3.0f, 2);
+        const auto budget = std::size_t(double(probe->getHistoryBytes()) * strokesInBudget);
+        if (budget > 0)
+            mesh->setHistoryBudget(budget);
+        // Seeds far apart on the sphere, so that strokes save about the same amount each.
+        std::vector<MeshSnapshot> before;
+        for (int i = 0; i < strokes; ++i) {
+            before.push_back(snapshot(*mesh));
+            mesh->newState();
+            bump(*mesh, 211 * i, 3.0f, 2);
+            // Opening this state dropped the oldest ones until the closed states fit, or until only
+            // the previous stroke was left.
+            QVERIFY(
+                budget == 0 || closedBytes(*mesh) <= budget || mesh->getUndoStates().size() <= 2);
+        }
+        if (budget == 0) {
+            // Lowering the budget to nothing keeps the current state only, and it still undoes.
+            mesh->setHistoryBudget(0);
+            QCOMPARE(int(mesh->getUndoStates().size()), 1);
+            mesh->undo();
+            VERIFY_SAME(before.back(), *mesh);
+            continue;
+        }
+        mesh->newState(); // closes the last stroke under the same rule
+        const int kept = int(mesh->getUndoStates().size()) - 1;
+        QVERIFY(closedBytes(*mesh) <= budget || kept <= 1);
+        QVERIFY(kept >= std::max(1, int(strokesInBudget) - 1) && kept <= int(strokesInBudget) + 1);
+        // Every kept stroke undoes exactly, newest first; then nothing more undoes.
+        mesh->undo(); // the empty state
+        const MeshSnapshot end = snapshot(*mesh);
+        for (int k = 0; k < kept; ++k) {
+            mesh->undo();
+            VERIFY_SAME(before[strokes - 1 - k], *mesh);
+        }
         mesh->undo();
-        VERIFY_SAME(before.back(), *mesh);
-        return;
+        VERIFY_SAME(before[strokes - kept], *mesh);
+        for (int k = 0; k <= kept; ++k)
+            mesh->redo();
+        VERIFY_SAME(end, *mesh);
+        VERIFY_MESH(*mesh);
     }
-    mesh->newState(); // closes the last stroke under the same rule
-    const int kept = int(mesh->getUndoStates().size()) - 1;
-    QVERIFY(closedBytes(*mesh) <= budget || kept <= 1);
-    QVERIFY(kept >= std::max(1, int(strokesInBudget) - 1) && kept <= int(strokesInBudget) + 1);
-    // Every kept stroke undoes exactly, newest first; then nothing more undoes.
-    mesh->undo(); // the empty state
-    const MeshSnapshot end = snapshot(*mesh);
-    for (int k = 0; k < kept; ++k) {
-        mesh->undo();
-        VERIFY_SAME(before[strokes - 1 - k], *mesh);
-    }
-    mesh->undo();
-    VERIFY_SAME(before[strokes - kept], *mesh);
-    for (int k = 0; k <= kept; ++k)
-        mesh->redo();
-    VERIFY_SAME(end, *mesh);
-    VERIFY_MESH(*mesh);
 }
 
 void TestHistory::overBudgetDuringStroke()

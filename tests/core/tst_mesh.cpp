@@ -17,8 +17,6 @@
 using IntList = std::vector<int>;
 using Positions = std::vector<QVector3D>;
 using Faces = std::vector<std::array<int, 3>>;
-Q_DECLARE_METATYPE(Positions)
-Q_DECLARE_METATYPE(Faces)
 using namespace TestMeshes;
 
 namespace {
@@ -73,7 +71,6 @@ class TestMesh : public QObject
 
 private slots:
     void init() { Vertex::visitCounter = Triangle::visitCounter = 1; }
-    void pipeline_data();
     void pipeline();
     void loadingRingsMatchRingComputation();
     void octreeIndependentOfThreads();
@@ -82,55 +79,46 @@ private slots:
     void checkFindsFaults();
 };
 
-void TestMesh::pipeline_data()
-{
-    QTest::addColumn<Positions>("positions");
-    QTest::addColumn<Faces>("triangles");
-    QTest::addColumn<float>("scale");
-    QTest::newRow("offset box") << Positions {{100, 200, 300}, {103, 200, 300}, {100, 204, 300},
-        {100, 200, 312}} << Faces {{0, 1, 2}, {0, 2, 3}, {0, 3, 1}, {1, 3, 2}}
-                                << 500.0f / 13.0f;
-    // Every vertex at one point: no division by zero, scale kept at 1, a small non-empty box.
-    const QVector3D p(3, -2, 7);
-    QTest::newRow("coincident vertices")
-        << Positions {p, p, p, p} << Faces {{0, 1, 2}, {0, 2, 3}, {1, 3, 2}} << 1.0f;
-    QTest::newRow("isolated vertex") << Positions {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {5, 5, 5}}
-                                     << Faces {{0, 1, 2}} << float(500.0 / std::sqrt(75.0));
-    QTest::newRow("empty") << Positions {} << Faces {} << 1.0f;
-}
-
+// An offset box, every vertex at one point (no division by zero, scale kept at 1, a small
+// non-empty box), an isolated vertex, and the empty mesh.
 void TestMesh::pipeline()
 {
-    QFETCH(Positions, positions);
-    QFETCH(Faces, triangles);
-    QFETCH(float, scale);
-    auto mesh = meshFromArrays(positions, triangles);
-    QVERIFY(qFuzzyCompare(mesh->getScale(), scale));
-    VERIFY_MESH(*mesh);
-    if (positions.empty()) {
-        QCOMPARE(mesh->getOctree(), nullptr);
-        return;
+    const QVector3D p(3, -2, 7);
+    const std::tuple<Positions, Faces, float> cases[] = {
+        {{{100, 200, 300}, {103, 200, 300}, {100, 204, 300}, {100, 200, 312}},
+            {{0, 1, 2}, {0, 2, 3}, {0, 3, 1}, {1, 3, 2}}, 500.0f / 13.0f},
+        {{p, p, p, p}, {{0, 1, 2}, {0, 2, 3}, {1, 3, 2}}, 1.0f},
+        {{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {5, 5, 5}}, {{0, 1, 2}}, float(500.0 / std::sqrt(75.0))},
+        {{}, {}, 1.0f}};
+    for (const auto &[positions, triangles, scale] : cases) {
+        auto mesh = meshFromArrays(positions, triangles);
+        QVERIFY(qFuzzyCompare(mesh->getScale(), scale));
+        VERIFY_MESH(*mesh);
+        if (positions.empty()) {
+            QCOMPARE(mesh->getOctree(), nullptr);
+            continue;
+        }
+        Aabb box(mesh->getVertex(0).position, mesh->getVertex(0).position);
+        for (int i = 0; i < mesh->getNbVertices(); ++i) {
+            QCOMPARE(mesh->getVertex(i).position, positions[i] * mesh->getScale());
+            box.expandsWithPoint(mesh->getVertex(i).position);
+            QVERIFY(std::isfinite(mesh->getVertex(i).normal.x()));
+        }
+        // Model matrix: a pure translation by minus the centre of the scaled box.
+        QMatrix4x4 expected;
+        expected.translate(-box.computeCenter());
+        QVERIFY(qFuzzyCompare(mesh->getTransformation(), expected));
+        // The root holds every triangle centre, within the points' box and its margin, never flat.
+        const Aabb &root = mesh->getOctree()->aabbSplit;
+        for (int k = 0; k < 3; ++k)
+            QVERIFY(root.max[k] > root.min[k] && std::isfinite(root.max[k] - root.min[k]));
+        for (const Triangle &t : mesh->getTriangles())
+            QVERIFY(root.containsPoint(t.aabb.computeCenter()));
+        if (scale != 1.0f)
+            QVERIFY(box.contains(root));
+        for (const Vertex &v : mesh->getVertices())
+            QVERIFY(!v.triangleIndices.empty() || (v.ringIndices.empty() && v.normal.isNull()));
     }
-    Aabb box(mesh->getVertex(0).position, mesh->getVertex(0).position);
-    for (int i = 0; i < mesh->getNbVertices(); ++i) {
-        QCOMPARE(mesh->getVertex(i).position, positions[i] * mesh->getScale());
-        box.expandsWithPoint(mesh->getVertex(i).position);
-        QVERIFY(std::isfinite(mesh->getVertex(i).normal.x()));
-    }
-    // Model matrix: a pure translation by minus the centre of the scaled box.
-    QMatrix4x4 expected;
-    expected.translate(-box.computeCenter());
-    QVERIFY(qFuzzyCompare(mesh->getTransformation(), expected));
-    // The root holds every triangle centre, within the points' box and its margin, never flat.
-    const Aabb &root = mesh->getOctree()->aabbSplit;
-    for (int k = 0; k < 3; ++k)
-        QVERIFY(root.max[k] > root.min[k] && std::isfinite(root.max[k] - root.min[k]));
-    for (const Triangle &t : mesh->getTriangles())
-        QVERIFY(root.containsPoint(t.aabb.computeCenter()));
-    if (scale != 1.0f)
-        QVERIFY(box.contains(root));
-    for (const Vertex &v : mesh->getVertices())
-        QVERIFY(!v.triangleIndices.empty() || (v.ringIndices.empty() && v.normal.isNull()));
 }
 
 // The rings computed for all vertices at once while loading are the lists that
