@@ -82,7 +82,6 @@ class TestFiles : public QObject
 private slots:
     void readers_data();
     void readers();
-    void damagedFiles_data();
     void damagedFiles();
     void mergeMatchesSortedSet();
     void loadPicksReaderByName();
@@ -197,51 +196,14 @@ void TestFiles::readers()
     QCOMPARE(checkMesh(*mesh), QString());
 }
 
-void TestFiles::damagedFiles_data()
+// No mesh and a one-line reason (a part of the expected message), given before the pipeline;
+// every prefix of the file gives no mesh or a sound one, without reading out of bounds.
+void TestFiles::damagedFiles()
 {
-    QTest::addColumn<Files::Kind>("kind");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("reason"); // a part of the expected message
     const FacetList facets = facetsOf(cubePositions, cubeFaces);
     const QByteArray text = textSTL(facets);
     const QVector3D a(0, 0, 0), b(1, 0, 0), c(0, 1, 0);
-    QTest::newRow("stl: empty") << stl << QByteArray() << "fewer than the 84";
-    QTest::newRow("stl: negative count")
-        << stl << binarySTL(facets, {}, Normals::Correct, -5) << "no triangle";
-    QTest::newRow("stl: count larger than the file")
-        << stl << binarySTL(facets, {}, Normals::Correct, 0x7fffffff)
-        << "announces 2147483647 facets";
-    QTest::newRow("stl: NaN coordinate")
-        << stl << binarySTL({{a, b, c}, {a, QVector3D(notANumber, 0, 0), c}})
-        << "facet 1 has a coordinate that is not a finite number";
-    QTest::newRow("stl: all corners at one point")
-        << stl << binarySTL({{b, b, b}}) << "at one point";
-    QTest::newRow("stl: too large to scale")
-        << stl << binarySTL({{QVector3D(-3e38f, 0, 0), QVector3D(3e38f, 0, 0), c}})
-        << "cannot be scaled";
-    QTest::newRow("stl text: without endsolid")
-        << stl << text.left(text.lastIndexOf("endsolid")) << "cut short";
-    QTest::newRow("stl text: bad number")
-        << stl << QByteArray(text).replace("vertex 0 0 0", "vertex 0 0,5 0")
-        << "expected a number, found \"0,5\"";
-    QTest::newRow("stl text: four corners")
-        << stl << QByteArray(text).replace("endloop", "vertex 1 1 0\nendloop")
-        << "line 7: expected \"endloop\"";
-    QTest::newRow("stl text: overflowing vertex")
-        << stl << QByteArray(text).replace("vertex 0 0 0", "vertex 1e39 0 0")
-        << "a coordinate is not a finite number";
     const QByteArray three = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
-    QTest::newRow("obj: vertices only") << obj << three << "no triangle";
-    QTest::newRow("obj: reference 0") << obj << three + "f 0 1 2\n"
-                                      << "line 4: face names vertex 0";
-    QTest::newRow("obj: negative past the start") << obj << three + "f -1 -2 -4\n"
-                                                  << "vertex -4";
-    QTest::newRow("obj: not a number") << obj << three + "f 1 two 3\n"
-                                       << "corner \"two\" does not name a vertex";
-    QTest::newRow("obj: two corners") << obj << three + "f 1 2\n"
-                                      << "at least three corners, it has 2";
-    QTest::newRow("obj: NaN vertex") << obj << three + "v nan 0 0\nf 1 2 3\n"
-                                     << "line 4: a vertex coordinate is not a finite number";
     const QByteArray cube = vertexList(cubePositions) + faceList(cubeFaces);
     const QByteArray good = file3DS(object3DS("Box", cube));
     QByteArray shortLength = good, pastParent = good, lying;
@@ -250,50 +212,64 @@ void TestFiles::damagedFiles_data()
         pastParent.data() + pastParent.indexOf(vertexList(cubePositions)) + 2); // beyond its mesh
     putU16(lying, 100);
     putVector(lying, QVector3D(1, 2, 3));
-    QTest::newRow("3ds: truncated")
-        << tds << good.left(good.size() - 10) << "chunk 0x4d4d at offset 0 is";
-    QTest::newRow("3ds: length below a header")
-        << tds << shortLength << "length of 3, less than its own header";
-    QTest::newRow("3ds: child running past its parent")
-        << tds << pastParent << "remain in its parent chunk";
-    QTest::newRow("3ds: face naming a missing vertex")
-        << tds
-        << file3DS(object3DS("Box", vertexList(cubePositions) + faceList({{0, 1, 2}, {0, 8, 2}})))
-        << "face 1 names vertex 8 but its mesh has 8 vertices";
-    QTest::newRow("3ds: second object naming the first one's vertices")
-        << tds << file3DS(object3DS("A", cube) + object3DS("B", faceList(cubeFaces)))
-        << "has 0 vertices";
-    QTest::newRow("3ds: vertex count larger than the chunk")
-        << tds << file3DS(object3DS("Box", chunk(0x4110, lying)))
-        << "announces 100 records but has room for 1";
-    QTest::newRow("3ds: count cut off")
-        << tds << file3DS(object3DS("Box", chunk(0x4120, "\x01"_qba))) << "no room for its count";
-    QTest::newRow("3ds: unterminated name")
-        << tds << file3DS(chunk(0x4000, "Box")) << "name has no end";
-    QTest::newRow("3ds: NaN vertex")
-        << tds
-        << file3DS(object3DS(
-               "Box", vertexList({a, b, QVector3D(0, notANumber, 0)}) + faceList({{0, 1, 2}})))
-        << "vertex 2 has a coordinate that is not a finite number";
-}
-
-// No mesh and a one-line reason, given before the pipeline; every prefix of the file gives no mesh
-// or a sound one, without reading out of bounds.
-void TestFiles::damagedFiles()
-{
-    QFETCH(Files::Kind, kind);
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, reason);
-    writeSeed(kind, bytes);
-    QStringList messages;
-    QString error;
-    QVERIFY(!Files::loadBytes(
-        kind, bytes, [&](const QString &m) { messages << m; }, &error));
-    QVERIFY2(error.contains(reason) && !error.contains(u'\n'), qPrintable(error));
-    QCOMPARE(messages, QStringList {"Loading : parsing"});
-    for (qsizetype n = 0; n < std::min<qsizetype>(bytes.size(), 400); ++n)
-        if (std::unique_ptr<Mesh> part = Files::loadBytes(kind, bytes.left(n), {}, &error))
-            QCOMPARE(checkMesh(*part), QString());
+    const std::tuple<Files::Kind, QByteArray, QString> cases[] = {
+        // Binary STL: empty, negative and huge counts, NaN, one point, too large to scale.
+        {stl, QByteArray(), "fewer than the 84"},
+        {stl, binarySTL(facets, {}, Normals::Correct, -5), "no triangle"},
+        {stl, binarySTL(facets, {}, Normals::Correct, 0x7fffffff), "announces 2147483647 facets"},
+        {stl, binarySTL({{a, b, c}, {a, QVector3D(notANumber, 0, 0), c}}),
+            "facet 1 has a coordinate that is not a finite number"},
+        {stl, binarySTL({{b, b, b}}), "at one point"},
+        {stl, binarySTL({{QVector3D(-3e38f, 0, 0), QVector3D(3e38f, 0, 0), c}}),
+            "cannot be scaled"},
+        // Text STL: no endsolid, a bad number, four corners, an overflowing coordinate.
+        {stl, text.left(text.lastIndexOf("endsolid")), "cut short"},
+        {stl, QByteArray(text).replace("vertex 0 0 0", "vertex 0 0,5 0"),
+            "expected a number, found \"0,5\""},
+        {stl, QByteArray(text).replace("endloop", "vertex 1 1 0\nendloop"),
+            "line 7: expected \"endloop\""},
+        {stl, QByteArray(text).replace("vertex 0 0 0", "vertex 1e39 0 0"),
+            "a coordinate is not a finite number"},
+        // OBJ: vertices only, references 0, before the start and not a number, two corners, NaN.
+        {obj, three, "no triangle"},
+        {obj, three + "f 0 1 2\n", "line 4: face names vertex 0"},
+        {obj, three + "f -1 -2 -4\n", "vertex -4"},
+        {obj, three + "f 1 two 3\n", "corner \"two\" does not name a vertex"},
+        {obj, three + "f 1 2\n", "at least three corners, it has 2"},
+        {obj, three + "v nan 0 0\nf 1 2 3\n", "line 4: a vertex coordinate is not a finite number"},
+        // 3DS: truncated, chunk lengths below a header or past the parent, faces naming missing
+        // vertices (also those of another object), counts larger than the chunk or cut off, an
+        // unterminated name, NaN.
+        {tds, good.left(good.size() - 10), "chunk 0x4d4d at offset 0 is"},
+        {tds, shortLength, "length of 3, less than its own header"},
+        {tds, pastParent, "remain in its parent chunk"},
+        {tds,
+            file3DS(object3DS("Box", vertexList(cubePositions) + faceList({{0, 1, 2}, {0, 8, 2}}))),
+            "face 1 names vertex 8 but its mesh has 8 vertices"},
+        {tds, file3DS(object3DS("A", cube) + object3DS("B", faceList(cubeFaces))),
+            "has 0 vertices"},
+        {tds, file3DS(object3DS("Box", chunk(0x4110, lying))),
+            "announces 100 records but has room for 1"},
+        {tds, file3DS(object3DS("Box", chunk(0x4120, "\x01"_qba))), "no room for its count"},
+        {tds, file3DS(chunk(0x4000, "Box")), "name has no end"},
+        {tds,
+            file3DS(object3DS(
+                "Box", vertexList({a, b, QVector3D(0, notANumber, 0)}) + faceList({{0, 1, 2}}))),
+            "vertex 2 has a coordinate that is not a finite number"},
+    };
+    for (const auto &[kind, bytes, reason] : cases) {
+        writeSeed(kind, bytes);
+        QStringList messages;
+        QString error;
+        QVERIFY(!Files::loadBytes(
+            kind, bytes, [&](const QString &m) { messages << m; }, &error));
+        QVERIFY2(
+            error.contains(reason) && !error.contains(u'\n'), qPrintable(reason + " / " + error));
+        QCOMPARE(messages, QStringList {"Loading : parsing"});
+        for (qsizetype n = 0; n < std::min<qsizetype>(bytes.size(), 400); ++n)
+            if (std::unique_ptr<Mesh> part = Files::loadBytes(kind, bytes.left(n), {}, &error))
+                QVERIFY2(checkMesh(*part).isEmpty(), qPrintable(reason));
+    }
 }
 
 // The STL reader's hash map merges exactly like a sorted set ordered by position: same vertices,
