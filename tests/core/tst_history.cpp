@@ -3,8 +3,9 @@
 // that tell whether the mesh is back to a given version.
 
 #include "MeshAsserts.h"
+#include "RecordingGpu.h"
 #include "TestMeshes.h"
-#include "mesh/HistoryMemory.h"
+#include "topology/Topology.h"
 
 #include <QtTest>
 
@@ -28,76 +29,18 @@ void bump(Mesh &mesh, int seed, float push, int rings = 1)
     mesh.updateMesh(triangles, mesh.getVerticesFromTriangles(triangles));
 }
 
-// Splits triangle t into three around a new vertex raised above its centre.
-void split(Mesh &mesh, int t)
+// A topology step around `seed`, as the dynamic topology runs it within a stroke: long edges
+// split (records added) or short ones collapsed (records removed and moved into the freed slots).
+void remesh(Mesh &mesh, int seed, bool refine)
 {
-    const Triangle old = mesh.getTriangle(t);
-    const int a = old.vertex1, b = old.vertex2, c = old.vertex3;
-    mesh.pushState({t}, {a, b, c});
-    auto &vertices = mesh.getVertices();
-    auto &triangles = mesh.getTriangles();
-    const int v = mesh.getNbVertices(), t1 = mesh.getNbTriangles(), t2 = t1 + 1;
-    vertices.emplace_back(
-        (vertices[a].position + vertices[b].position + vertices[c].position) / 3.0f
-            + old.normal * 3.0f,
-        v);
-    triangles[t].vertex3 = v;
-    triangles.emplace_back(old.normal, b, c, v, t1);
-    triangles.emplace_back(old.normal, c, a, v, t2);
-    vertices[a].addTriangle(t2);
-    vertices[b].addTriangle(t1);
-    vertices[c].replaceTriangle(t, t1);
-    vertices[c].addTriangle(t2);
-    vertices[v].triangleIndices = {t, t1, t2};
-    for (int i : {a, b, c, v})
-        mesh.computeRingVertices(i);
-    mesh.updateMesh({t, t1, t2}, {a, b, c, v});
-}
-
-// Cuts a hole: removes every triangle around `seed` (the last triangle taking each one's index),
-// then `seed` itself (the last vertex taking its index).
-void carve(Mesh &mesh, int seed)
-{
-    auto &triangles = mesh.getTriangles();
-    auto &vertices = mesh.getVertices();
-    IntList ring = mesh.getVertex(seed).ringIndices;
-    mesh.pushState({}, {seed});
-    while (!vertices[seed].triangleIndices.empty()) {
-        const int t = vertices[seed].triangleIndices.front();
-        const int last = mesh.getNbTriangles() - 1;
-        const Triangle &victim = triangles[t], &moved = triangles[last];
-        mesh.pushState({t, last},
-            {victim.vertex1, victim.vertex2, victim.vertex3, moved.vertex1, moved.vertex2,
-                moved.vertex3});
-        triangles[t].leaf->removeAt(mesh, triangles[t].leafIndex);
-        for (int corner : {victim.vertex1, victim.vertex2, victim.vertex3})
-            vertices[corner].removeTriangle(t);
-        if (t != last) {
-            triangles[t] = triangles[last];
-            triangles[t].id = t;
-            for (int corner : {triangles[t].vertex1, triangles[t].vertex2, triangles[t].vertex3})
-                vertices[corner].replaceTriangle(last, t);
-            triangles[t].leaf->triangleIndices[triangles[t].leafIndex] = t;
-        }
-        triangles.pop_back();
-    }
-    for (int i : ring)
-        mesh.computeRingVertices(i);
-    const int last = mesh.getNbVertices() - 1;
-    IntList saved {seed, last};
-    saved.insert(saved.end(), vertices[last].ringIndices.begin(), vertices[last].ringIndices.end());
-    mesh.pushState(vertices[last].triangleIndices, saved);
-    if (seed != last) {
-        vertices[seed] = vertices[last];
-        vertices[seed].id = seed;
-        for (int t : vertices[seed].triangleIndices)
-            triangles[t].replaceVertex(last, seed);
-        for (int n : vertices[seed].ringIndices)
-            vertices[n].replaceRingVertex(last, seed);
-    }
-    vertices.pop_back();
-    std::replace(ring.begin(), ring.end(), last, seed);
-    mesh.updateMesh({}, ring); // no position moved: only the normals of the ring change
+    const QVector3D centre = mesh.getVertex(seed).position;
+    const float edge2 =
+        (centre - mesh.getVertex(mesh.getVertex(seed).ringIndices[0]).position).lengthSquared();
+    IntList triangles = mesh.getTrianglesFromVertices({seed});
+    Topology topology(&mesh, centre, 4.0f * edge2);
+    refine ? topology.subdivision(triangles, 0.25f * edge2)
+           : topology.decimation(triangles, 4.0f * edge2);
+    mesh.updateMesh(triangles, mesh.getVerticesFromTriangles(triangles));
 }
 
 void applyStroke(Mesh &mesh, const QString &ops, int seed)
@@ -109,10 +52,8 @@ void applyStroke(Mesh &mesh, const QString &ops, int seed)
             bump(mesh, seed, 20.0f);
         else if (op == "far")
             bump(mesh, seed, 400.0f);
-        else if (op == "split")
-            split(mesh, mesh.getVertex(seed).triangleIndices.front());
-        else if (op == "carve")
-            carve(mesh, seed);
+        else if (op == "split" || op == "carve")
+            remesh(mesh, seed, op == "split");
         seed += 37;
     }
 }
@@ -138,74 +79,44 @@ class TestHistory : public QObject
 
 private slots:
     void init() { Vertex::visitCounter = Triangle::visitCounter = Mesh::historyCounter = 1; }
-    void strokeUndoRedo_data();
     void strokeUndoRedo();
     void twelveStrokes();
-    void newStateAfterUndos_data();
     void newStateAfterUndos();
     void recordsSavedOnce();
-    void budgetDropsOldest_data();
     void budgetDropsOldest();
     void overBudgetDuringStroke();
     void contentVersion();
 };
 
-void TestHistory::strokeUndoRedo_data()
-{
-    QTest::addColumn<QString>("ops");
-    QTest::addColumn<int>("triangleChange");
-    QTest::addColumn<int>("vertexChange");
-    QTest::newRow("nothing") << "" << 0 << 0;
-    QTest::newRow("bump out of the root box") << "far" << 0 << 0;
-    QTest::newRow("split adds records") << "split split" << 4 << 2;
-    QTest::newRow("carve removes records") << "carve" << -6 << -1;
-    QTest::newRow("split, carve and bump in one stroke") << "split carve bump" << -4 << 0;
-}
-
+// A stroke of no step, a bump out of the root box, subdivisions (records added), a decimation
+// (records removed), and all in one stroke; `change` is the sign of the change in the vertex count.
 void TestHistory::strokeUndoRedo()
 {
-    QFETCH(QString, ops);
-    QFETCH(int, triangleChange);
-    QFETCH(int, vertexChange);
-    auto mesh = makeIcosphere(3);
-    int builds = 0;
-    struct CountingGpu : MeshGpu
-    {
-        int *builds, t = 0, v = 0;
-        explicit CountingGpu(int *b)
-            : builds(b)
-        { }
-        void build(const Mesh &m) override
-        {
-            ++*builds, t = 2 * m.getNbTriangles(), v = 2 * m.getNbVertices();
+    for (const auto &[ops, change] : {std::pair<QString, int> {"", 0}, {"far", 0},
+             {"split split", 1}, {"carve", -1}, {"split carve bump", 0}}) {
+        auto mesh = makeIcosphere(3);
+        QStringList log;
+        mesh->setGpu(std::make_unique<RecordingGpu>(&log));
+        mesh->initVBO();
+        const MeshSnapshot before = snapshot(*mesh);
+        if (!ops.isEmpty())
+            applyStroke(*mesh, ops, 100);
+        VERIFY_SOUND(*mesh, true);
+        const int added = mesh->getNbVertices() - int(before.vertices.size());
+        QVERIFY(change == 0 || (change > 0 ? added > 0 : added < 0));
+        const MeshSnapshot after = snapshot(*mesh);
+        // Undo and redo twice each (the second does nothing), then undo again; each goes through a
+        // full buffer build.
+        log.clear();
+        for (const char step : QByteArray("uurru")) {
+            step == 'u' ? mesh->undo() : mesh->redo();
+            VERIFY_SAME(step == 'u' ? before : after, *mesh);
+            VERIFY_MESH(*mesh);
         }
-        void initShaders(const Mesh &) override { }
-        int triangleCapacity() const override { return t; }
-        int vertexCapacity() const override { return v; }
-        void patchIndices(const Mesh &, const std::vector<int> &) override { }
-        void patchPositions(const Mesh &, const std::vector<int> &) override { }
-        void patchNormals(const Mesh &, const std::vector<int> &) override { }
-    };
-    mesh->setGpu(std::make_unique<CountingGpu>(&builds));
-    mesh->initVBO();
-    const MeshSnapshot before = snapshot(*mesh);
-    if (!ops.isEmpty())
-        applyStroke(*mesh, ops, 100);
-    VERIFY_MESH(*mesh);
-    QCOMPARE(mesh->getNbTriangles(), int(before.triangles.size()) + triangleChange);
-    QCOMPARE(mesh->getNbVertices(), int(before.vertices.size()) + vertexChange);
-    const MeshSnapshot after = snapshot(*mesh);
-    // Undo and redo twice each (the second does nothing), then undo again; each goes through a
-    // full buffer build.
-    const int buildsBefore = builds;
-    for (const char step : QByteArray("uurru")) {
-        step == 'u' ? mesh->undo() : mesh->redo();
-        VERIFY_SAME(step == 'u' ? before : after, *mesh);
-        VERIFY_MESH(*mesh);
+        QCOMPARE(mesh->isFirstStateUndone(), !ops.isEmpty());
+        QCOMPARE(mesh->getCurrentStateIndex(), ops.isEmpty() ? -1 : 0);
+        QCOMPARE(log.filter(QRegularExpression("^build")).size(), ops.isEmpty() ? 0 : 3);
     }
-    QCOMPARE(mesh->isFirstStateUndone(), !ops.isEmpty());
-    QCOMPARE(mesh->getCurrentStateIndex(), ops.isEmpty() ? -1 : 0);
-    QCOMPARE(builds - buildsBefore, ops.isEmpty() ? 0 : 3);
 }
 
 void TestHistory::twelveStrokes()
@@ -231,39 +142,30 @@ void TestHistory::twelveStrokes()
     }
 }
 
-void TestHistory::newStateAfterUndos_data()
-{
-    QTest::addColumn<int>("undos");
-    QTest::addColumn<int>("statesAfter");
-    QTest::newRow("no undo: oldest dropped") << 0 << 11;
-    QTest::newRow("three undos: redo states cleared") << 3 << 8;
-    QTest::newRow("back to the oldest state") << 10 << 1;
-    QTest::newRow("oldest state undone too") << 11 << 1;
-}
-
+// A stroke after some undos clears the redo states: after three, after all but the oldest, after
+// every one.
 void TestHistory::newStateAfterUndos()
 {
-    QFETCH(int, undos);
-    QFETCH(int, statesAfter);
-    auto mesh = makeIcosphere(2);
-    for (int s = 0; s < 11; ++s)
-        applyStroke(*mesh, strokeKinds[s % 6], 7 + 13 * s);
-    for (int u = 0; u < undos; ++u)
+    for (const auto &[undos, statesAfter] : {std::pair {3, 8}, {10, 1}, {11, 1}}) {
+        auto mesh = makeIcosphere(2);
+        for (int s = 0; s < 11; ++s)
+            applyStroke(*mesh, strokeKinds[s % 6], 7 + 13 * s);
+        for (int u = 0; u < undos; ++u)
+            mesh->undo();
+        const MeshSnapshot atNewState = snapshot(*mesh);
+        applyStroke(*mesh, "bump split", 50);
+        const MeshSnapshot current = snapshot(*mesh);
+        VERIFY_MESH(*mesh);
+        QCOMPARE(int(mesh->getUndoStates().size()), statesAfter);
+        QCOMPARE(mesh->getCurrentStateIndex(), statesAfter - 1);
+        QVERIFY(mesh->getRedoStates().empty() && !mesh->isFirstStateUndone());
+        mesh->redo(); // nothing to redo
+        VERIFY_SAME(current, *mesh);
         mesh->undo();
-    const MeshSnapshot atNewState = snapshot(*mesh);
-    applyStroke(*mesh, "bump split", 50);
-    const MeshSnapshot current = snapshot(*mesh);
-    VERIFY_MESH(*mesh);
-    QCOMPARE(int(mesh->getUndoStates().size()), statesAfter);
-    QCOMPARE(mesh->getCurrentStateIndex(), statesAfter - 1);
-    QVERIFY(mesh->getRedoStates().empty());
-    QVERIFY(!mesh->isFirstStateUndone());
-    mesh->redo(); // nothing to redo
-    VERIFY_SAME(current, *mesh);
-    mesh->undo();
-    VERIFY_SAME(atNewState, *mesh);
-    VERIFY_MESH(*mesh);
-    QCOMPARE(mesh->isFirstStateUndone(), statesAfter == 1);
+        VERIFY_SAME(atNewState, *mesh);
+        VERIFY_MESH(*mesh);
+        QCOMPARE(mesh->isFirstStateUndone(), statesAfter == 1);
+    }
 }
 
 void TestHistory::recordsSavedOnce()
@@ -271,98 +173,74 @@ void TestHistory::recordsSavedOnce()
     auto mesh = makeTetrahedron();
     // No open state: nothing is saved.
     mesh->pushState({0}, {0});
-    QVERIFY(mesh->getTrianglesState().empty());
-    QVERIFY(mesh->getUndoStates().empty());
+    QVERIFY(mesh->getTrianglesState().empty() && mesh->getUndoStates().empty());
     mesh->newState();
     mesh->pushState({0, 0, 2}, {3, 3});
     mesh->pushState({2, 1}, {3, 1});
-    const State &state = mesh->getUndoStates().back();
-    QCOMPARE(&mesh->getTrianglesState(), &state.savedTriangles);
-    IntList triangleIds, vertexIds;
-    for (const Triangle &t : state.savedTriangles)
-        triangleIds.push_back(t.id);
-    for (const Vertex &v : state.savedVertices)
-        vertexIds.push_back(v.id);
-    QCOMPARE(triangleIds, IntList({0, 2, 1}));
-    QCOMPARE(vertexIds, IntList({3, 1}));
-    QCOMPARE(state.triangleCount, 4);
-    QCOMPARE(state.octreeBox, mesh->getOctree()->aabbSplit);
-    // Every saved record counts with its lists, also those appended to the state directly.
-    std::size_t expected = 0;
-    for (const Triangle &t : state.savedTriangles)
-        expected += HistoryMemory::recordBytes(t);
-    for (const Vertex &v : state.savedVertices)
-        expected += HistoryMemory::recordBytes(v);
-    QCOMPARE(mesh->getHistoryBytes(), expected);
+    IntList ids;
+    for (const Triangle &t : mesh->getUndoStates().back().savedTriangles)
+        ids.push_back(t.id);
+    for (const Vertex &v : mesh->getUndoStates().back().savedVertices)
+        ids.push_back(v.id);
+    QCOMPARE(ids, IntList({0, 2, 1, 3, 1}));
+    // Records appended to the state directly count too.
+    const std::size_t bytes = mesh->getHistoryBytes();
     mesh->getVerticesState().push_back(mesh->getVertex(0));
-    QCOMPARE(mesh->getHistoryBytes(),
-        expected + HistoryMemory::recordBytes(mesh->getVerticesState().back()));
+    QVERIFY(bytes > 0 && mesh->getHistoryBytes() > bytes);
     // A new state saves them again.
     mesh->newState();
     mesh->pushState({0}, {3});
     QCOMPARE(int(mesh->getTrianglesState().size()), 1);
 }
 
-void TestHistory::budgetDropsOldest_data()
-{
-    QTest::addColumn<double>("strokesInBudget");
-    QTest::addColumn<int>("strokes");
-    QTest::newRow("none: only the current state") << 0.0 << 5;
-    QTest::newRow("smaller than one stroke") << 0.5 << 6;
-    QTest::newRow("three and a half strokes") << 3.5 << 9;
-    QTest::newRow("seven and a half strokes") << 7.5 << 10;
-}
-
+// Budgets of no stroke (only the current state kept), of half a stroke, of three and a half.
 void TestHistory::budgetDropsOldest()
 {
-    QFETCH(double, strokesInBudget);
-    QFETCH(int, strokes);
-    std::unique_ptr<Mesh> mesh = makeIcosphere(4);
-    std::size_t strokeBytes = 0; // one stroke, measured on a copy of the same mesh
-    {
-        std::unique_ptr<Mesh> probe = makeIcosphere(4);
+    for (const auto &[strokesInBudget, strokes] : {std::pair {0.0, 5}, {0.5, 6}, {3.5, 9}}) {
+        std::unique_ptr<Mesh> mesh = makeIcosphere(4);
+        std::unique_ptr<Mesh> probe = makeIcosphere(4); // one stroke measured on a copy
         probe->newState();
         bump(*probe, 0, 3.0f, 2);
-        strokeBytes = probe->getHistoryBytes();
-    }
-    const auto budget = std::size_t(double(strokeBytes) * strokesInBudget);
-    if (budget > 0)
-        mesh->setHistoryBudget(budget);
-    // Seeds far apart on the sphere, so that strokes save about the same amount each.
-    std::vector<MeshSnapshot> before;
-    for (int i = 0; i < strokes; ++i) {
-        before.push_back(snapshot(*mesh));
-        mesh->newState();
-        bump(*mesh, 211 * i, 3.0f, 2);
-        // Opening this state dropped the oldest ones until the closed states fit, or until only
-        // the previous stroke was left.
-        QVERIFY(budget == 0 || closedBytes(*mesh) <= budget || mesh->getUndoStates().size() <= 2);
-    }
-    if (budget == 0) {
-        // Lowering the budget to nothing keeps the current state only, and it still undoes.
-        mesh->setHistoryBudget(0);
-        QCOMPARE(int(mesh->getUndoStates().size()), 1);
+        const auto budget = std::size_t(double(probe->getHistoryBytes()) * strokesInBudget);
+        if (budget > 0)
+            mesh->setHistoryBudget(budget);
+        // Seeds far apart on the sphere, so that strokes save about the same amount each.
+        std::vector<MeshSnapshot> before;
+        for (int i = 0; i < strokes; ++i) {
+            before.push_back(snapshot(*mesh));
+            mesh->newState();
+            bump(*mesh, 211 * i, 3.0f, 2);
+            // Opening this state dropped the oldest ones until the closed states fit, or until only
+            // the previous stroke was left.
+            QVERIFY(
+                budget == 0 || closedBytes(*mesh) <= budget || mesh->getUndoStates().size() <= 2);
+        }
+        if (budget == 0) {
+            // Lowering the budget to nothing keeps the current state only, and it still undoes.
+            mesh->setHistoryBudget(0);
+            QCOMPARE(int(mesh->getUndoStates().size()), 1);
+            mesh->undo();
+            VERIFY_SAME(before.back(), *mesh);
+            continue;
+        }
+        mesh->newState(); // closes the last stroke under the same rule
+        const int kept = int(mesh->getUndoStates().size()) - 1;
+        QVERIFY(closedBytes(*mesh) <= budget || kept <= 1);
+        QVERIFY(kept >= std::max(1, int(strokesInBudget) - 1) && kept <= int(strokesInBudget) + 1);
+        // Every kept stroke undoes exactly, newest first; then nothing more undoes.
+        mesh->undo(); // the empty state
+        const MeshSnapshot end = snapshot(*mesh);
+        for (int k = 0; k < kept; ++k) {
+            mesh->undo();
+            VERIFY_SAME(before[strokes - 1 - k], *mesh);
+        }
         mesh->undo();
-        VERIFY_SAME(before.back(), *mesh);
-        return;
+        VERIFY_SAME(before[strokes - kept], *mesh);
+        for (int k = 0; k <= kept; ++k)
+            mesh->redo();
+        VERIFY_SAME(end, *mesh);
+        VERIFY_MESH(*mesh);
     }
-    mesh->newState(); // closes the last stroke under the same rule
-    const int kept = int(mesh->getUndoStates().size()) - 1;
-    QVERIFY(closedBytes(*mesh) <= budget || kept <= 1);
-    QVERIFY(kept >= std::max(1, int(strokesInBudget) - 1) && kept <= int(strokesInBudget) + 1);
-    // Every kept stroke undoes exactly, newest first; then nothing more undoes.
-    mesh->undo(); // the empty state
-    const MeshSnapshot end = snapshot(*mesh);
-    for (int k = 0; k < kept; ++k) {
-        mesh->undo();
-        VERIFY_SAME(before[strokes - 1 - k], *mesh);
-    }
-    mesh->undo();
-    VERIFY_SAME(before[strokes - kept], *mesh);
-    for (int k = 0; k <= kept; ++k)
-        mesh->redo();
-    VERIFY_SAME(end, *mesh);
-    VERIFY_MESH(*mesh);
 }
 
 void TestHistory::overBudgetDuringStroke()

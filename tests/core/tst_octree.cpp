@@ -8,7 +8,6 @@
 #include <QtTest>
 
 #include <algorithm>
-#include <numeric>
 #include <random>
 #include <set>
 
@@ -54,16 +53,6 @@ std::vector<QVector3D> lattice(int n, float lo, float hi)
     return result;
 }
 
-// 1000 triangles in slot 0's cell of [0, 8]^3 and 1001 in slot 6's: one split.
-std::unique_ptr<Mesh> twoClusters()
-{
-    std::vector<QVector3D> centres = lattice(10, 1, 3);
-    const std::vector<QVector3D> upper = lattice(10, 5, 7);
-    centres.insert(centres.end(), upper.begin(), upper.end());
-    centres.emplace_back(6.5f, 6.5f, 6.5f);
-    return soup(centres, 0.05f);
-}
-
 // Moves the (private) vertices of the given triangles and updates the mesh.
 void translate(Mesh &mesh, const IntList &triangles, const QVector3D &delta)
 {
@@ -71,13 +60,6 @@ void translate(Mesh &mesh, const IntList &triangles, const QVector3D &delta)
     for (int v : vertices)
         mesh.getVertex(v).position += delta;
     mesh.updateMesh(triangles, vertices);
-}
-
-const Octree *ancestorAtDepth(const Octree *node, int depth)
-{
-    while (node && node->depth > depth)
-        node = node->parent;
-    return node;
 }
 
 bool contains(const IntList &list, int value)
@@ -94,15 +76,11 @@ class TestOctree : public QObject
 private slots:
     void init() { Vertex::visitCounter = Triangle::visitCounter = 1; }
     void depthLimit();
-    void childSlot_data();
     void childSlot();
-    void moveBetweenLeaves();
     void looseBoxGrowsUpwards();
-    void rebuildWhenLeavingRoot_data();
     void rebuildWhenLeavingRoot();
     void splitAndMerge();
     void mergeChain();
-    void queriesMatchBruteForce_data();
     void queriesMatchBruteForce();
 };
 
@@ -115,75 +93,31 @@ void TestOctree::depthLimit()
     auto mesh = soup(centres, 0.0f, Aabb(QVector3D(0, 0, 0), QVector3D(4, 4, 4)));
     Octree *root = mesh->getOctree();
     Octree *leaf = mesh->getTriangle(0).leaf;
-    QCOMPARE(leaf->depth, 8);
-    QCOMPARE(int(leaf->triangleIndices.size()), 2100);
+    QVERIFY(leaf->depth == 8 && leaf->triangleIndices.size() == 2100);
     QCOMPARE(root->countNodes(), 1 + 8 * 8);
     root->intersectSphere(QVector3D(1, 1, 1), 0.01f, mesh->getLeavesUpdate());
     mesh->checkLeavesUpdate();
-    QVERIFY(leaf->isLeaf());
-    QCOMPARE(root->maxDepthBelow(), 8);
-    QVERIFY(mesh->getLeavesUpdate().empty());
+    QVERIFY(leaf->isLeaf() && root->maxDepthBelow() == 8 && mesh->getLeavesUpdate().empty());
     VERIFY_MESH(*mesh);
 }
 
-void TestOctree::childSlot_data()
-{
-    QTest::addColumn<QVector3D>("centre");
-    QTest::addColumn<int>("slot");
-    QTest::newRow("slot 0") << QVector3D(1, 1, 1) << 0;
-    QTest::newRow("slot 2") << QVector3D(3, 1, 3) << 2;
-    QTest::newRow("slot 3") << QVector3D(1, 1, 3) << 3;
-    QTest::newRow("slot 4") << QVector3D(1, 3, 1) << 4;
-    QTest::newRow("slot 7") << QVector3D(1, 3, 3) << 7;
-    QTest::newRow("on the x boundary of 0 and 1") << QVector3D(2, 1, 1) << 0;
-    QTest::newRow("on the centre of the cell") << QVector3D(2, 2, 2) << 0;
-    QTest::newRow("on the z boundary, upper y") << QVector3D(1, 3, 2) << 4;
-    QTest::newRow("on the root's max corner") << QVector3D(4, 4, 4) << 6;
-    QTest::newRow("on the root's min face") << QVector3D(0, 1, 1) << 7;
-    QTest::newRow("outside the root") << QVector3D(9, -3, 1) << 7;
-}
-
+// The root's child holding a triangle's centre: inside a cell, on the boundaries between cells
+// (the lower slot), on the root's faces and corner, and outside the root (the nearest slot).
 void TestOctree::childSlot()
 {
-    QFETCH(QVector3D, centre);
-    QFETCH(int, slot);
-    // 2001 fillers in slot 5 force a split; the triangle under test comes last.
-    std::vector<QVector3D> centres(2001, QVector3D(3.5f, 3.5f, 0.5f));
-    centres.push_back(centre);
-    auto mesh = soup(centres, 0.0f, Aabb(QVector3D(0, 0, 0), QVector3D(4, 4, 4)));
-    const Octree *root = mesh->getOctree();
-    QCOMPARE(ancestorAtDepth(mesh->getTriangles().back().leaf, 1), root->children[slot].get());
-    VERIFY_MESH(*mesh);
-}
-
-void TestOctree::moveBetweenLeaves()
-{
-    auto mesh = twoClusters();
-    Octree *root = mesh->getOctree();
-    Octree *from = root->children[0].get();
-    Octree *to = root->children[6].get();
-    QCOMPARE(int(from->triangleIndices.size()), 1000);
-    const int t = 17;
-    Triangle &tri = mesh->getTriangle(t);
-    QCOMPARE(tri.leaf, from);
-    const int oldPosition = tri.leafIndex;
-    const int last = from->triangleIndices.back();
-    translate(*mesh, {t, t}, QVector3D(4, 4, 4)); // listed twice: moved once
-    QCOMPARE(tri.leaf, to);
-    QCOMPARE(tri.leafIndex, 1001);
-    QCOMPARE(int(to->triangleIndices.size()), 1002);
-    QCOMPARE(int(from->triangleIndices.size()), 999);
-    // The leaf's last entry took the place of the one that left.
-    QCOMPARE(from->triangleIndices[oldPosition], last);
-    QCOMPARE(mesh->getTriangle(last).leafIndex, oldPosition);
-    VERIFY_MESH(*mesh);
-    // Moving the last entry of a leaf leaves the rest in place.
-    const int tail = to->triangleIndices.back();
-    const IntList before(to->triangleIndices.begin(), to->triangleIndices.end() - 1);
-    translate(*mesh, {tail}, QVector3D(-4, -4, -4));
-    QCOMPARE(to->triangleIndices, before);
-    QCOMPARE(mesh->getTriangle(tail).leaf, from);
-    VERIFY_MESH(*mesh);
+    for (const auto &[centre, slot] : {std::pair {QVector3D(3, 1, 3), 2}, {QVector3D(1, 3, 3), 7},
+             {QVector3D(2, 1, 1), 0}, {QVector3D(2, 2, 2), 0}, {QVector3D(4, 4, 4), 6},
+             {QVector3D(0, 1, 1), 7}, {QVector3D(9, -3, 1), 7}}) {
+        // 2001 fillers in slot 5 force a split; the triangle under test comes last.
+        std::vector<QVector3D> centres(2001, QVector3D(3.5f, 3.5f, 0.5f));
+        centres.push_back(centre);
+        auto mesh = soup(centres, 0.0f, Aabb(QVector3D(0, 0, 0), QVector3D(4, 4, 4)));
+        const Octree *node = mesh->getTriangles().back().leaf;
+        while (node->depth > 1)
+            node = node->parent;
+        QCOMPARE(node, mesh->getOctree()->children[slot].get());
+        VERIFY_MESH(*mesh);
+    }
 }
 
 void TestOctree::looseBoxGrowsUpwards()
@@ -193,7 +127,6 @@ void TestOctree::looseBoxGrowsUpwards()
     const Octree *root = mesh->getOctree();
     Triangle &t = mesh->getTriangle(0);
     Octree *leaf = t.leaf;
-    QCOMPARE(leaf->depth, 2);
     // Stretched around its centre: the centre stays in the leaf, the box reaches x = y = 6,
     // beyond slot 0's loose box but not outside the root's. Every ancestor's loose box grows.
     const QVector3D c = t.aabb.computeCenter();
@@ -202,8 +135,7 @@ void TestOctree::looseBoxGrowsUpwards()
     mesh->getVertex(t.vertex2).position = c - reach;
     mesh->getVertex(t.vertex3).position = c + QVector3D(reach.x(), -reach.y(), 0);
     mesh->updateMesh({0}, {t.vertex1, t.vertex2, t.vertex3});
-    QCOMPARE(mesh->getOctree(), root);
-    QCOMPARE(t.leaf, leaf);
+    QVERIFY(mesh->getOctree() == root && t.leaf == leaf && leaf->depth == 2);
     for (const Octree *node = leaf; node; node = node->parent)
         QVERIFY(t.aabb.contains(node->aabbLoose));
     // A ray through the stretched part only still finds the triangle.
@@ -211,45 +143,42 @@ void TestOctree::looseBoxGrowsUpwards()
     VERIFY_MESH(*mesh);
 }
 
-void TestOctree::rebuildWhenLeavingRoot_data()
-{
-    QTest::addColumn<QVector3D>("delta");
-    QTest::newRow("just outside the root") << QVector3D(7.9f, 0, 0);
-    QTest::newRow("beyond the enlarged box") << QVector3D(1000, 0, 0);
-}
-
+// A triangle moved just outside the root, or far beyond the box a rebuild would enlarge it to.
 void TestOctree::rebuildWhenLeavingRoot()
 {
-    QFETCH(QVector3D, delta);
-    auto mesh = soup(lattice(13, 1, 7), 0.05f);
-    mesh->getOctree()->intersectSphere(QVector3D(4, 4, 4), 4.0f, mesh->getLeavesUpdate());
-    QVERIFY(!mesh->getLeavesUpdate().empty());
-    translate(*mesh, {5}, delta);
-    // Rebuilt over the mesh's box, a fifth larger on each side; the pending leaves are gone.
-    const Octree *root = mesh->getOctree();
-    QVERIFY(qFuzzyCompare(root->aabbSplit.min, QVector3D(-1.6f, -1.6f, -1.6f)));
-    QVERIFY(qFuzzyCompare(root->aabbSplit.max, QVector3D(9.6f, 9.6f, 9.6f)));
-    QVERIFY(mesh->getLeavesUpdate().empty());
-    VERIFY_MESH(*mesh);
-    const QVector3D c = mesh->getTriangle(5).aabb.computeCenter();
-    QVERIFY(contains(root->intersectRay(c - QVector3D(0, 0, 50), QVector3D(0, 0, 1)), 5));
+    for (const float dx : {7.9f, 1000.0f}) {
+        auto mesh = soup(lattice(13, 1, 7), 0.05f);
+        mesh->getOctree()->intersectSphere(QVector3D(4, 4, 4), 4.0f, mesh->getLeavesUpdate());
+        QVERIFY(!mesh->getLeavesUpdate().empty());
+        translate(*mesh, {5}, QVector3D(dx, 0, 0));
+        // Rebuilt over a box holding the moved triangle; the pending leaves are gone.
+        const Octree *root = mesh->getOctree();
+        QVERIFY(mesh->getLeavesUpdate().empty());
+        VERIFY_MESH(*mesh);
+        const QVector3D c = mesh->getTriangle(5).aabb.computeCenter();
+        QVERIFY(contains(root->intersectRay(c - QVector3D(0, 0, 50), QVector3D(0, 0, 1)), 5));
+    }
 }
 
 void TestOctree::splitAndMerge()
 {
-    auto mesh = twoClusters();
+    // 1000 triangles in slot 0's cell of [0, 8]^3 and 1001 in slot 6's: one split.
+    std::vector<QVector3D> centres = lattice(10, 1, 3), upper = lattice(10, 5, 7);
+    centres.insert(centres.end(), upper.begin(), upper.end());
+    centres.emplace_back(6.5f, 6.5f, 6.5f);
+    auto mesh = soup(centres, 0.05f);
     Octree *root = mesh->getOctree();
-    IntList all(2001);
-    std::iota(all.begin(), all.end(), 0);
-    // Crowd slot 0 with 2001 triangles, empty slot 6: every leaf met by the brush is checked,
-    // slot 0 splits.
-    translate(*mesh, IntList(all.begin() + 1000, all.end()), QVector3D(-4, -4, -4));
+    const IntList all = allTriangles(*mesh);
+    // Crowd slot 0 with 2001 triangles (one listed twice, moved once), empty slot 6: each moved
+    // triangle leaves its place to its old leaf's last entry; every leaf met by the brush is
+    // checked, slot 0 splits.
+    IntList moved(all.begin() + 999, all.end());
+    moved[0] = 1000;
+    translate(*mesh, moved, QVector3D(-4, -4, -4));
     root->intersectSphere(QVector3D(4, 4, 4), 1000.0f, mesh->getLeavesUpdate());
     QCOMPARE(int(mesh->getLeavesUpdate().size()), 8);
     mesh->checkLeavesUpdate();
-    QVERIFY(mesh->getLeavesUpdate().empty());
-    QVERIFY(!root->children[0]->isLeaf());
-    QCOMPARE(root->children[0]->children[0]->depth, 2);
+    QVERIFY(mesh->getLeavesUpdate().empty() && !root->children[0]->isLeaf());
     QCOMPARE(root->countNodes(), 17);
     VERIFY_MESH(*mesh);
     // Everything to slot 6: slot 0's children empty and merge, slot 6 splits. A leaf met twice
@@ -284,74 +213,59 @@ void TestOctree::mergeChain()
     root->intersectSphere(QVector3D(1, 1, 1), 0.01f, mesh->getLeavesUpdate());
     mesh->checkLeavesUpdate();
     // The whole emptied subtree goes, not only its lowest level.
-    QVERIFY(root->children[0]->isLeaf());
-    QCOMPARE(root->countNodes(), 9);
+    QVERIFY(root->children[0]->isLeaf() && root->countNodes() == 9);
     VERIFY_MESH(*mesh);
 }
 
-void TestOctree::queriesMatchBruteForce_data()
-{
-    QTest::addColumn<int>("level");
-    QTest::addColumn<int>("strokes");
-    QTest::newRow("icosphere 4") << 4 << 0;
-    QTest::newRow("icosphere 5 after strokes") << 5 << 30;
-    QTest::newRow("icosphere 2, one leaf") << 2 << 10;
-}
-
-// Rays and spheres against every triangle: nothing the octree returns is listed twice, and no
-// triangle that the ray crosses (or whose box it meets) or whose centre is in the sphere is left
-// out; the sphere's leaves hold what it returns.
+// Rays and spheres against a scan of every triangle: nothing the octree returns is listed twice,
+// no triangle that the ray crosses (or whose box it meets) or whose centre is in the sphere is
+// left out; the sphere's leaves hold what it returns.
 void TestOctree::queriesMatchBruteForce()
 {
-    QFETCH(int, level);
-    QFETCH(int, strokes);
-    auto mesh = makeIcosphere(level);
-    std::mt19937 random(1234 + level);
-    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
-    auto randomVector = [&]() { return QVector3D(unit(random), unit(random), unit(random)); };
-    // Random bumps: two rings of vertices pushed along a random direction.
-    for (int s = 0; s < strokes; ++s) {
-        IntList vertices {std::uniform_int_distribution<int>(0, mesh->getNbVertices() - 1)(random)};
-        mesh->expandVertices(vertices, 2);
-        const QVector3D push = randomVector() * 40.0f;
-        for (int v : vertices)
-            mesh->getVertex(v).position += push;
-        const IntList triangles = mesh->getTrianglesFromVertices(vertices);
-        mesh->updateMesh(triangles, mesh->getVerticesFromTriangles(triangles));
-    }
-    VERIFY_MESH(*mesh);
-    const Octree *root = mesh->getOctree();
-    const auto &triangles = mesh->getTriangles();
-    for (int q = 0; q < 150; ++q) {
-        const QVector3D origin = randomVector() * 400.0f;
-        const QVector3D direction = randomVector().normalized();
-        if (direction.isNull())
-            continue;
-        const IntList result = root->intersectRay(origin, direction);
-        const std::set<int> found(result.begin(), result.end());
-        QCOMPARE(found.size(), result.size());
-        for (int i = 0; i < int(triangles.size()); ++i) {
-            const Triangle &t = triangles[i];
-            QVector3D hit;
-            if (Geometry::intersectionSegmentTriangle(origin, origin + direction * 5000.0f,
-                    mesh->getVertex(t.vertex1).position, mesh->getVertex(t.vertex2).position,
-                    mesh->getVertex(t.vertex3).position, t.normal, hit)
-                || t.aabb.intersectRay(origin, direction))
-                QVERIFY2(found.count(i),
-                    qPrintable(QStringLiteral("ray %1 misses triangle %2").arg(q).arg(i)));
+    for (const auto &[level, strokes] : {std::pair {5, 30}, {2, 10}}) { // level 2: one leaf
+        auto mesh = makeIcosphere(level);
+        std::mt19937 random(1234 + level);
+        std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+        auto randomVector = [&]() { return QVector3D(unit(random), unit(random), unit(random)); };
+        // Random bumps: two rings of vertices pushed along a random direction.
+        for (int s = 0; s < strokes; ++s) {
+            IntList vertices {int(random() % mesh->getNbVertices())};
+            mesh->expandVertices(vertices, 2);
+            const QVector3D push = randomVector() * 40.0f;
+            for (int v : vertices)
+                mesh->getVertex(v).position += push;
+            const IntList triangles = mesh->getTrianglesFromVertices(vertices);
+            mesh->updateMesh(triangles, mesh->getVerticesFromTriangles(triangles));
         }
-        const QVector3D centre = randomVector() * 300.0f;
-        const float radius = 5.0f + 100.0f * (unit(random) + 1.0f);
-        std::vector<Octree *> leaves;
-        const IntList near = mesh->getOctree()->intersectSphere(centre, radius * radius, leaves);
-        QCOMPARE(std::set<int>(near.begin(), near.end()).size(), near.size());
-        for (int i = 0; i < int(triangles.size()); ++i) {
-            if ((triangles[i].aabb.computeCenter() - centre).lengthSquared() < radius * radius)
-                QVERIFY2(contains(near, i),
-                    qPrintable(QStringLiteral("sphere %1 misses triangle %2").arg(q).arg(i)));
+        VERIFY_MESH(*mesh);
+        const auto &triangles = mesh->getTriangles();
+        for (int q = 0; q < 150; ++q) {
+            const QVector3D origin = randomVector() * 400.0f,
+                            direction = randomVector().normalized();
+            const IntList ray = mesh->getOctree()->intersectRay(origin, direction);
+            const QVector3D centre = randomVector() * 300.0f;
+            const float radius = 5.0f + 100.0f * (unit(random) + 1.0f);
+            std::vector<Octree *> leaves;
+            const IntList near =
+                mesh->getOctree()->intersectSphere(centre, radius * radius, leaves);
+            QCOMPARE(std::set<int>(ray.begin(), ray.end()).size(), ray.size());
+            QCOMPARE(std::set<int>(near.begin(), near.end()).size(), near.size());
+            for (int i = 0; i < int(triangles.size()); ++i) {
+                const Triangle &t = triangles[i];
+                QVector3D hit;
+                const bool crossed = t.aabb.intersectRay(origin, direction)
+                    || Geometry::intersectionSegmentTriangle(origin, origin + direction * 5000.0f,
+                        mesh->getVertex(t.vertex1).position, mesh->getVertex(t.vertex2).position,
+                        mesh->getVertex(t.vertex3).position, t.normal, hit);
+                QVERIFY2(
+                    !crossed || contains(ray, i), qPrintable(QString("ray %1: %2").arg(q).arg(i)));
+                QVERIFY2((t.aabb.computeCenter() - centre).lengthSquared() >= radius * radius
+                        || contains(near, i),
+                    qPrintable(QString("sphere %1: %2").arg(q).arg(i)));
+            }
+            for (int i : near)
+                QVERIFY(std::find(leaves.begin(), leaves.end(), triangles[i].leaf) != leaves.end());
         }
-        for (int i : near)
-            QVERIFY(std::find(leaves.begin(), leaves.end(), triangles[i].leaf) != leaves.end());
     }
 }
 
