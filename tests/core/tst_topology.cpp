@@ -1,10 +1,10 @@
 // Dynamic topology: where edges split and where their middles go, collapses and flips near the
-// brush, vertex repair, fan chaining, and the four modes through whole strokes with undo.
+// brush, vertex repair and fan chaining. Whole strokes in each mode with exact undo and redo are
+// checked by tst_stroke and tst_topology_stress.
 
 #include "MeshAsserts.h"
 #include "TestMeshes.h"
 #include "sculpt/Sculptor.h"
-#include "sculpt/StrokeScript.h"
 #include "topology/Topology.h"
 
 #include <QtTest>
@@ -24,7 +24,6 @@ private slots:
     void vertexRepair_data();
     void vertexRepair();
     void chainFan();
-    void modesThroughStrokes();
 };
 
 using namespace TestMeshes;
@@ -347,35 +346,6 @@ void TestTopology::chainFan()
         for (const Topology::FanRecord &r : fan)
             as.push_back(r.a);
         QVERIFY(order.isEmpty() || as == order);
-    }
-}
-
-// Whole strokes in each mode: subdividing a coarse sphere, decimating a fine one, uniform both
-// ways; undo restores the records exactly, redo the sculpted mesh.
-void TestTopology::modesThroughStrokes()
-{
-    for (const auto &[mode, level, growth] : {std::tuple {"subdivide", 2, 1}, {"decimate", 6, -1},
-             {"uniform", 2, 1}, {"uniform", 6, -1}}) {
-        auto mesh = makeIcosphere(level);
-        const MeshSnapshot original = snapshot(*mesh);
-        const float radius = position(*mesh, 0).length();
-        StrokeScript script;
-        QVERIFY(StrokeScript::parse(
-            QStringLiteral(R"({"topology": "%1", "dabs": []})").arg(mode).toLatin1(), script));
-        for (int i = 0; i < 6; ++i)
-            script.dabs.push_back(
-                {{QVector3D((0.1f * i - 0.3f) * radius, 0.1f * radius, 3 * radius),
-                     QVector3D(0, 0, -1)},
-                    0.15f * radius});
-        QCOMPARE(replayStroke(*mesh, script).hits, 6);
-        VERIFY_SOUND(*mesh, true);
-        QCOMPARE(mesh->getNbTriangles() > int(original.triangles.size()), growth > 0);
-        const MeshSnapshot sculpted = snapshot(*mesh);
-        mesh->undo();
-        VERIFY_SAME(original, *mesh);
-        mesh->redo();
-        QCOMPARE(compareWithSnapshot(sculpted, *mesh, 1e-6f), QString());
-        VERIFY_MESH(*mesh);
     }
 }
 
