@@ -171,32 +171,26 @@ struct SessionResult
 // A hang shows as a dab that never ends: the watchdog prints the seed and stops the process.
 struct Watchdog
 {
+    using Clock = std::chrono::steady_clock;
     std::atomic<unsigned> seed {0};
     std::atomic<int> dab {-1};
-    std::atomic<std::int64_t> since {0};
+    std::atomic<Clock::rep> since {0};
     std::atomic<bool> stop {false};
     std::thread thread {[this] {
-        while (!stop) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+        for (; !stop; std::this_thread::sleep_for(std::chrono::milliseconds(200))) {
             if (dab >= 0
-                && std::chrono::steady_clock::duration(now - since) > std::chrono::minutes(2)) {
+                && Clock::duration(Clock::now().time_since_epoch().count() - since)
+                    > std::chrono::minutes(2)) {
                 std::fprintf(stderr, "SOAK FAILURE seed %u: dab %d ran for more than 120 s\n",
                     seed.load(), dab.load());
                 std::abort();
             }
         }
     }};
-    ~Watchdog()
-    {
-        stop = true;
-        thread.join();
-    }
+    ~Watchdog() { stop = true, thread.join(); }
     void arm(unsigned s, int d)
     {
-        seed = s;
-        since = std::chrono::steady_clock::now().time_since_epoch().count();
-        dab = d;
+        seed = s, since = Clock::now().time_since_epoch().count(), dab = d;
     }
 };
 
@@ -215,13 +209,10 @@ SessionResult runSession(Kind kind, unsigned seed, int dabBudget, Watchdog *watc
     // ARGILIUM_SOAK_TRACE=1 prints each stroke's settings (to study a failing seed).
     const bool trace = qEnvironmentVariableIsSet("ARGILIUM_SOAK_TRACE");
     auto fail = [&](const QString &what) {
-        result.failure = QStringLiteral("seed %1, %2 mesh%3, stroke %4, dab %5: %6")
-                             .arg(seed)
-                             .arg(QLatin1String(kindNames[int(kind)]))
-                             .arg(fusion ? QStringLiteral(" (fusion)") : QString())
-                             .arg(result.strokes)
-                             .arg(result.dabs)
-                             .arg(what);
+        result.failure =
+            QStringLiteral("seed %1, %2 mesh%3, stroke %4, dab %5: %6")
+                .arg(QString::number(seed), kindNames[int(kind)], fusion ? " (fusion)" : "",
+                    QString::number(result.strokes), QString::number(result.dabs), what);
         return result;
     };
 
@@ -361,10 +352,9 @@ void TestTopologyStress::randomStrokes_data()
     QTest::addColumn<int>("dabs");
     QTest::addColumn<bool>("fusion");
     for (int kind = 0; kind < kindCount; ++kind)
-        for (unsigned seed : {11u, 12u})
-            QTest::addRow("%s, seed %u", kindNames[kind], seed) << kind << seed << 50 << false;
-    // Mostly adaptive strokes that push surfaces together.
-    for (Kind kind : {Kind::Slab, Kind::Fold, Kind::Icosphere, Kind::Torus})
+        QTest::addRow("%s, seed 11", kindNames[kind]) << kind << 11u << 50 << false;
+    // Mostly adaptive strokes that push surfaces together; the slab's found a fault.
+    for (Kind kind : {Kind::Slab, Kind::Fold})
         QTest::addRow("fusion, %s, seed 11", kindNames[int(kind)])
             << int(kind) << 11u << 40 << true;
     // Seeds that the soak once failed, with enough dabs to reach the failure.
@@ -430,14 +420,11 @@ void TestTopologyStress::soak()
 int main(int argc, char **argv)
 {
     // A soak runs for longer than Qt Test lets one test function run by default.
-    if (qEnvironmentVariableIsSet("ARGILIUM_SOAK_MINUTES")
-        && !qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT")) {
-        const double minutes = qgetenv("ARGILIUM_SOAK_MINUTES").toDouble();
+    const double minutes = qEnvironmentVariable("ARGILIUM_SOAK_MINUTES").toDouble();
+    if (minutes > 0.0 && !qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT"))
         qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number(qint64((minutes + 15.0) * 60000.0)));
-    }
     QCoreApplication app(argc, argv);
     TestTopologyStress test;
-    QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }
 #include "tst_topology_stress.moc"
