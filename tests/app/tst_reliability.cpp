@@ -3,7 +3,6 @@
 // is not needed, and offered again after a crash.
 
 #include "TestIo.h"
-#include "TestMeshes.h"
 #include "WindowSetup.h"
 #include "app/Autosave.h"
 #include "app/Document.h"
@@ -13,7 +12,6 @@
 
 #include <QLockFile>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -30,8 +28,18 @@ public:
 
 private slots:
     void initTestCase();
-    void init();
-    void cleanup();
+    void init()
+    {
+        QDir(folder).removeRecursively();
+        asked.clear();
+        saveAnswer = SaveAnswer::Cancel;
+        showTestWindow(window, view);
+    }
+    void cleanup()
+    {
+        saveAnswer = SaveAnswer::Discard; // leave without questions
+        window.reset();
+    }
     void titleMark();
     void guardedCommands_data();
     void guardedCommands();
@@ -47,18 +55,16 @@ private:
     }
     void stroke(QPoint offset = QPoint(60, 30))
     {
-        const QPoint from(view->width() / 2, view->height() / 2);
-        dragInView(view, Qt::RightButton, from, from + offset, 12);
+        dragInView(
+            view, Qt::RightButton, view->rect().center(), view->rect().center() + offset, 12);
     }
     // A recovery file as a process with the given number would have left it.
     QString leaveOrphan(qint64 pid, const QString &original, const QByteArray &bytes = {})
     {
         QDir().mkpath(folder);
         const QString base = QDir(folder).filePath(QStringLiteral("recovery-%1").arg(pid));
-        if (bytes.isEmpty())
-            Files::saveSTL(*TestMeshes::makeIcosphere(2), base + ".stl");
-        else
-            TestIo::writeFile(base + ".stl", bytes);
+        TestIo::writeFile(
+            base + ".stl", bytes.isEmpty() ? TestIo::readFile(sphere("r.stl", 2)) : bytes);
         TestIo::writeFile(base + ".path", original.toUtf8());
         return base + ".stl";
     }
@@ -85,26 +91,6 @@ void TestReliability::initTestCase()
         [this](QWidget *, const QString &text) { return asked << text, recoverAnswer; });
     Prompts::setSaveFileNameQuestion([this](QWidget *) { return saveName; });
     Prompts::setOpenFileNameQuestion([this](QWidget *) { return openName; });
-}
-
-void TestReliability::init()
-{
-    QDir(folder).removeRecursively();
-    asked.clear();
-    saveAnswer = SaveAnswer::Cancel;
-    recoverAnswer = false;
-    saveName.clear();
-    showTestWindow(window, view);
-}
-
-void TestReliability::cleanup()
-{
-    if (!window)
-        return;
-    for (QMessageBox *box : window->findChildren<QMessageBox *>())
-        box->close();
-    saveAnswer = SaveAnswer::Discard; // leave without questions
-    window.reset();
 }
 
 // The title names the work and marks it while unsaved; undo back to the saved content clears the
@@ -142,7 +128,6 @@ void TestReliability::guardedCommands_data()
     QTest::addColumn<SaveAnswer>("answer");
     QTest::addColumn<QString>("saveTo"); // for the save dialog: "ok" writable, "" cancelled, "bad"
     QTest::addColumn<bool>("proceeds");
-    QTest::newRow("open clean") << "open" << false << SaveAnswer::Cancel << "" << true;
     QTest::newRow("open cancel") << "open" << true << SaveAnswer::Cancel << "" << false;
     QTest::newRow("open save") << "open" << true << SaveAnswer::Save << "ok" << true;
     QTest::newRow("exit discard") << "exit" << true << SaveAnswer::Discard << "" << true;
@@ -150,7 +135,6 @@ void TestReliability::guardedCommands_data()
         << "exit" << true << SaveAnswer::Save << "" << false;
     QTest::newRow("close clean") << "close" << false << SaveAnswer::Cancel << "" << true;
     QTest::newRow("close save fails") << "close" << true << SaveAnswer::Save << "bad" << false;
-    QTest::newRow("drop cancel") << "drop" << true << SaveAnswer::Cancel << "" << false;
     QTest::newRow("drop save") << "drop" << true << SaveAnswer::Save << "ok" << true;
 }
 
@@ -223,7 +207,6 @@ void TestReliability::autosave()
     QFETCH(QString, how);
     Autosave *autosave = window->getAutosave();
     const QString file = autosave->filePath();
-    QCOMPARE(autosave->interval(), 120000);
     QVERIFY(file.startsWith(folder + u'/'));
     QVERIFY(!autosave->saveNow()); // no mesh
     const QString original = sphere("ball.stl");
@@ -268,17 +251,11 @@ void TestReliability::recoveryOffer_data()
     QTest::addColumn<int>("copy"); // 0 good, 1 unreadable, 2 locked by a running process
     QTest::addColumn<bool>("accept");
     QTest::addColumn<QString>("original");
-    QTest::addColumn<QString>("title");
-    QTest::newRow("accepted") << 0 << true << "/work/models/bust.stl"
-                              << "bust.stl* - Argilium";
-    QTest::newRow("accepted, origin unknown") << 0 << true << ""
-                                              << "untitled* - Argilium";
-    QTest::newRow("declined") << 0 << false << "/work/models/bust.stl"
-                              << "Argilium";
-    QTest::newRow("unreadable: set aside") << 1 << true << ""
-                                           << "Argilium";
-    QTest::newRow("live copy: not offered") << 2 << true << ""
-                                            << "Argilium";
+    QTest::newRow("accepted") << 0 << true << "/work/models/bust.stl";
+    QTest::newRow("accepted, origin unknown") << 0 << true << "";
+    QTest::newRow("declined") << 0 << false << "/work/models/bust.stl";
+    QTest::newRow("unreadable: set aside") << 1 << true << "";
+    QTest::newRow("live copy: not offered") << 2 << true << "";
 }
 
 // After a crash the newest copy of a dead process is offered first, then the older ones. A
@@ -288,7 +265,6 @@ void TestReliability::recoveryOffer()
     QFETCH(int, copy);
     QFETCH(bool, accept);
     QFETCH(QString, original);
-    QFETCH(QString, title);
     QVERIFY(
         !Autosave::offerRecovery(view, window->getDocument(), window->getAutosave())); // no copy
     QVERIFY(asked.isEmpty());
@@ -307,7 +283,8 @@ void TestReliability::recoveryOffer()
     recoverAnswer = accept;
     QCOMPARE(Autosave::offerRecovery(view, window->getDocument(), window->getAutosave()),
         accept && copy == 0);
-    QCOMPARE(window->windowTitle(), title);
+    const QString name = original.isEmpty() ? "untitled" : QFileInfo(original).fileName();
+    QCOMPARE(window->windowTitle(), accept && copy == 0 ? name + "* - Argilium" : "Argilium");
     if (copy == 2) {
         QVERIFY(asked.isEmpty() && QFile::exists(newest));
         held.unlock();
@@ -315,7 +292,6 @@ void TestReliability::recoveryOffer()
         return;
     }
     QCOMPARE(asked.first(), Prompts::recoverText(when));
-    QVERIFY(asked.first().startsWith("Recover unsaved work from "));
     QVERIFY(!QFile::exists(newest));
     if (copy == 1) {
         QVERIFY(QFile::exists(newest.chopped(4) + ".unreadable"));
