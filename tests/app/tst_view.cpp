@@ -2,12 +2,11 @@
 // strokes with the right button undone through the menu keys, the point picked under the cursor,
 // and a long load that shows its progress.
 
+#include "MeshAsserts.h"
 #include "TestIo.h"
-#include "TestMeshes.h"
 #include "WindowSetup.h"
 #include "app/LoadProgress.h"
 #include "geometry/Geometry.h"
-#include "mesh/MeshCheck.h"
 #include "render/SurfaceFormat.h"
 
 #include <QAbstractButton>
@@ -29,8 +28,8 @@ public:
 
 private slots:
     void init() { showTestWindow(window, view); }
-    void cleanup();
-    void openSaveAndDrop();
+    void cleanup() { window.reset(); }
+    void openAndSave();
     void failedOpenKeepsMesh_data();
     void failedOpenKeepsMesh();
     void strokes_data();
@@ -45,60 +44,38 @@ private:
         return TestIo::icosphereFile(
             dir.filePath(QStringLiteral("sphere%1.stl").arg(level)), level);
     }
-    QPoint centre() const { return QPoint(view->width() / 2, view->height() / 2); }
+    QPoint centre() const { return view->rect().center(); }
 
     QTemporaryDir dir;
     std::unique_ptr<Window> window;
     Widget3D *view = nullptr;
 };
 
-void TestView::cleanup()
+// Without a mesh the history and the octree key do nothing; opening (any case of the ending) fits
+// the camera to the mesh and resets the shading; a name without an ending saves STL, OBJ opens
+// again, a save that cannot be made says so.
+void TestView::openAndSave()
 {
-    for (QMessageBox *box : window->findChildren<QMessageBox *>())
-        box->close();
-    window.reset();
-}
-
-void TestView::openSaveAndDrop()
-{
-    // Without a mesh the history, the octree key and the colour do nothing.
     QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
     QTest::keyClick(view, Qt::Key_O);
-    view->setMeshColor();
     QVERIFY(!view->getMesh() && window->findChildren<QMessageBox *>().isEmpty());
-    // Opening (any case of the ending) fits the camera to the mesh and resets the shading.
     QVERIFY(QFile::copy(sphere(3), dir.filePath("upper.STL")));
     window->getShaderGroup()->button(1)->click();
     QVERIFY(view->openFile(dir.filePath("upper.STL")));
-    QCOMPARE(view->getMesh()->getNbTriangles(), 1280);
     QVERIFY(window->getShaderGroup()->button(0)->isChecked());
     const Aabb &box = view->getMesh()->getOctree()->aabbLoose;
     QCOMPARE(view->getCamera().getMotionScale(), (box.max - box.min).length());
-    QCOMPARE(window->statusBar()->currentMessage(),
-        QStringLiteral(" Triangles : 1280     Vertices : 642"));
-    view->updateFpsStatus();
-    QCOMPARE(window->statusBar()->currentMessage().indexOf(QStringLiteral("FPS : ")), 60);
-    QTest::keyClick(view, Qt::Key_O);
-    QVERIFY(view->getMesh()->getDrawOctree());
-    // Saved under a name without an ending: STL; a save that cannot be made says so.
+    QCOMPARE(window->statusBar()->currentMessage(), " Triangles : 1280     Vertices : 642");
     QVERIFY(view->saveMesh(dir.filePath("out")));
     QCOMPARE(QFileInfo(dir.filePath("out")).size(), qint64(84 + 50 * 1280));
     QVERIFY(!view->saveMesh(dir.filePath("no-such-folder/out.stl")));
     QCOMPARE(window->findChildren<QMessageBox *>().size(), 1);
-    // Saved as OBJ and opened again; then a dropped file replaces it.
     QVERIFY(view->saveMesh(dir.filePath("saved.obj")));
     QVERIFY(view->openFile(dir.filePath("saved.obj")));
     QCOMPARE(view->getMesh()->getNbVertices(), 642);
-    QMimeData data, other;
-    data.setUrls({QUrl::fromLocalFile(sphere(2))});
+    QMimeData other;
     other.setUrls({QUrl::fromLocalFile(dir.filePath("notes.txt"))});
     QVERIFY(Window::droppedMeshFile(&other).isEmpty());
-    QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
-    QCoreApplication::sendEvent(window.get(), &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
-    QCoreApplication::sendEvent(window.get(), &drop);
-    QCOMPARE(view->getMesh()->getNbTriangles(), 320);
 }
 
 void TestView::failedOpenKeepsMesh_data()
@@ -125,14 +102,14 @@ void TestView::failedOpenKeepsMesh()
         QVERIFY(TestIo::writeFile(dir.filePath(name), contents));
     QVERIFY(!view->openFile(dir.filePath(name)));
     QCOMPARE(view->getMesh(), mesh);
-    QCOMPARE(compareWithSnapshot(before, *mesh), QString());
+    VERIFY_SAME(before, *mesh);
     QCOMPARE(view->getCamera().getDistance(), distance);
     QVERIFY(!view->lastError().isEmpty());
     QVERIFY(window->statusBar()->currentMessage().contains(view->lastError().left(20)));
     QCOMPARE(window->findChildren<QMessageBox *>().size(), 1);
     view->undo(); // the history still works on the kept mesh
     QCOMPARE(mesh->getUndoStates().size(), std::size_t(1));
-    QCOMPARE(checkMesh(*mesh), QString());
+    VERIFY_MESH(*mesh);
 }
 
 void TestView::strokes_data()
@@ -140,26 +117,22 @@ void TestView::strokes_data()
     QTest::addColumn<QPoint>("offset"); // the drag from the centre
     QTest::addColumn<bool>("symmetry");
     QTest::addColumn<Qt::MouseButtons>("held");
-    QTest::addColumn<bool>("sculpts");
-    QTest::newRow("right drag") << QPoint(60, 30) << false << Qt::MouseButtons(Qt::RightButton)
-                                << true;
-    QTest::newRow("right drag, symmetry")
-        << QPoint(80, 60) << true << Qt::MouseButtons(Qt::RightButton) << true;
+    const Qt::MouseButtons right = Qt::RightButton;
+    QTest::newRow("right drag") << QPoint(60, 30) << false << right;
+    QTest::newRow("right drag, symmetry") << QPoint(80, 60) << true << right;
     // Moves of 5 pixels in all never pass the spacing of a tenth of the 50-pixel brush.
-    QTest::newRow("moves within the spacing")
-        << QPoint(3, 4) << false << Qt::MouseButtons(Qt::RightButton) << false;
-    QTest::newRow("left and right together")
-        << QPoint(100, 50) << false << (Qt::LeftButton | Qt::RightButton) << false;
+    QTest::newRow("moves within the spacing: nothing") << QPoint(3, 4) << false << right;
+    QTest::newRow("left and right together: nothing")
+        << QPoint(100, 50) << false << (Qt::LeftButton | right);
 }
 
 // A right drag inflates (outwards only), mirrored across x = 0 with symmetry, as one history
-// state that Ctrl+Z and Ctrl+Y undo and redo.
+// state that Ctrl+Z and Ctrl+Y undo and redo; the camera stays.
 void TestView::strokes()
 {
     QFETCH(QPoint, offset);
     QFETCH(bool, symmetry);
     QFETCH(Qt::MouseButtons, held);
-    QFETCH(bool, sculpts);
     QVERIFY(view->openFile(sphere(3)));
     view->setTopoMode(4); // static: positions only
     if (symmetry)
@@ -171,10 +144,9 @@ void TestView::strokes()
     dragInView(view, held.testFlag(Qt::LeftButton) ? Qt::LeftButton : Qt::RightButton, from,
         from + offset, 10, held);
     QCOMPARE(view->getCamera().getRotation(), rotation);
-    QCOMPARE(mesh->getUndoStates().size(),
-        std::size_t(held == Qt::RightButton)); // the press opens a state
-    if (!sculpts) {
-        QCOMPARE(compareWithSnapshot(before, *mesh), QString());
+    QCOMPARE(mesh->getUndoStates().size(), std::size_t(held == Qt::RightButton));
+    if (QString(QTest::currentDataTag()).endsWith("nothing")) {
+        VERIFY_SAME(before, *mesh);
         return;
     }
     int left = 0, right = 0;
@@ -184,17 +156,15 @@ void TestView::strokes()
         if (p != q)
             ++(p.x() < 0 ? left : right);
     }
-    QVERIFY(left + right > 0);
-    if (symmetry)
-        QVERIFY(left > 0 && right > 0);
-    QCOMPARE(checkMesh(*mesh), QString());
+    QVERIFY(left + right > 0 && (!symmetry || (left > 0 && right > 0)));
+    VERIFY_MESH(*mesh);
     const MeshSnapshot after = snapshot(*mesh);
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window.get()));
     QTest::keyClick(window.get(), Qt::Key_Z, Qt::ControlModifier);
-    QCOMPARE(compareWithSnapshot(before, *mesh), QString());
+    VERIFY_SAME(before, *mesh);
     QTest::keyClick(window.get(), Qt::Key_Y, Qt::ControlModifier);
-    QCOMPARE(compareWithSnapshot(after, *mesh), QString());
+    VERIFY_SAME(after, *mesh);
 }
 
 void TestView::pickUnderCursor_data()
@@ -214,8 +184,7 @@ void TestView::pickUnderCursor()
     view->update();
     QTest::qWait(50);
     const QPoint cursor = centre() + (offset * view->height()).toPoint();
-    QMouseEvent move(
-        QEvent::MouseMove, cursor, view->mapToGlobal(cursor), Qt::NoButton, Qt::NoButton, {});
+    QMouseEvent move(QEvent::MouseMove, cursor, view->mapToGlobal(cursor), Qt::NoButton, {}, {});
     QCoreApplication::sendEvent(view, &move);
     Picking &picking = view->getPicking();
     QVERIFY(picking.getMesh() == view->getMesh());
@@ -273,7 +242,6 @@ void TestView::loadShowsProgress()
     QVERIFY(std::is_sorted(values.begin(), values.end())
         && std::adjacent_find(values.begin(), values.end()) == values.end());
     QVERIFY(!progress->isVisible() && refused && !view->isLoading());
-    QCOMPARE(view->getMesh()->getNbTriangles(), 20480);
 }
 
 QTEST_MAIN(TestView)
