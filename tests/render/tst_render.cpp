@@ -194,7 +194,6 @@ private slots:
         MeshRenderer *renderer = attachRenderer(*mesh);
         mesh->initShaders(mode);
         QVERIFY2(renderer->programReady(), qPrintable(messages.join(u'\n')));
-        QCOMPARE(renderer->program()->shaders().size(), mode == 1 ? 3 : 2);
         QCOMPARE(renderer->textureId() != 0, mode >= 3);
         QVector3D front = mesh->getVertex(0).position;
         for (const Vertex &v : mesh->getVertices())
