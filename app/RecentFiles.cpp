@@ -71,7 +71,7 @@ void RecentFiles::rebuild()
     }
     const QStringList list = files();
     for (int k = 0; k < list.size(); ++k) {
-        const QString path = list[k];
+        const QString &path = list[k];
         // "&1 sphere.stl": a number to choose it with, the name, and the whole path as a tip.
         QAction *action = new QAction(menu);
         action->setText(QStringLiteral("&%1 %2").arg(k + 1).arg(QFileInfo(path).fileName()));

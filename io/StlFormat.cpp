@@ -222,12 +222,24 @@ bool Files::parseSTL(
     const qsizetype size = bytes.size();
     const qint64 n = size >= stlHeaderSize ? static_cast<qint32>(readU32(bytes.data() + 80)) : 0;
     const qint64 needed = stlHeaderSize + stlFacetSize * n;
+    // A binary file that is first tried as text would see its percents start again from 0:
+    // only rising percents reach the caller.
+    int reached = -1;
+    ProgressSink rising;
+    if (progress) {
+        rising = [&](int percent) {
+            if (percent > reached) {
+                reached = percent;
+                progress(percent);
+            }
+        };
+    }
 
     if (startsWithSolid(bytes) && !(n > 0 && needed == size)) {
         // Text STL, unless the text reading fails on what is a binary file with a header that
         // begins with "solid" and a few extra bytes after its facets.
         QString textError;
-        if (parseTextSTL(bytes, data, &textError, progress))
+        if (parseTextSTL(bytes, data, &textError, rising))
             return true;
         data = MeshData();
         if (!(n > 0 && n <= maxTriangles && needed <= size))
@@ -256,7 +268,7 @@ bool Files::parseSTL(
         return fail(error, QStringLiteral("binary STL: too many facets (%1)").arg(n));
     }
     // Bytes after the last facet, if any, are ignored.
-    return parseBinarySTL(bytes, n, data, error, progress);
+    return parseBinarySTL(bytes, n, data, error, rising);
 }
 
 bool Files::saveSTL(const Mesh &mesh, const QString &path, const MessageSink &sink, QString *error)
