@@ -399,8 +399,12 @@ void Mesh::checkLeavesUpdate()
             continue;
         if (!node->triangleIndices.empty()) {
             if (static_cast<int>(node->triangleIndices.size()) > Octree::leafCapacity
-                && node->depth < Octree::maxDepth)
+                && node->depth < Octree::maxDepth) {
                 node->split(*this);
+                // Its loose box may have grown with its children's: so do its ancestors'.
+                if (node->parent)
+                    node->parent->growLoose(node->aabbLoose);
+            }
         } else {
             node->cutEmptyLeaves(cut);
         }

@@ -128,6 +128,11 @@ void Octree::split(Mesh &mesh)
         children[slot]->build(mesh, groups[slot], cells[slot]);
         std::vector<int>().swap(groups[slot]);
     }
+    // A child's cell, computed in floats, can reach a rounding step beyond this cell: this loose
+    // box grows to hold the children's, so that loose boxes stay nested and a triangle inside its
+    // leaf's loose box is inside every ancestor's.
+    for (const auto &child : children)
+        aabbLoose.expandsWithBox(child->aabbLoose);
 }
 
 namespace {

@@ -362,6 +362,8 @@ void TestTopologyStress::randomStrokes_data()
         << int(Kind::Grid) << 1029u << 140 << false;
     QTest::newRow("grid, seed 1017: normal of a folded corner after undo")
         << int(Kind::Grid) << 1017u << 150 << false;
+    QTest::newRow("grid, seed 1: a leaf's loose box a rounding step outside its parent's")
+        << int(Kind::Grid) << 1u << 30 << false;
 }
 
 void TestTopologyStress::randomStrokes()
