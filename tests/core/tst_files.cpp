@@ -419,7 +419,8 @@ void TestFiles::progressReporter()
 {
     for (const qint64 total : {qint64(0), qint64(12347), qint64(3000000000LL)}) {
         QList<int> seen;
-        ProgressReporter progress([&](int percent) { seen << percent; }, total);
+        const ProgressSink sink = [&](int percent) { seen << percent; }; // outlives the reporter
+        ProgressReporter progress(sink, total);
         for (qint64 done = 0; done < total; done += std::max<qint64>(1, total / 5000))
             progress.update(done);
         progress.finish();

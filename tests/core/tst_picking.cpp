@@ -176,12 +176,15 @@ void TestPicking::gathering()
     QFETCH(QString, mesh);
     QFETCH(int, ulps);
     auto m = mesh == "sheets" ? makeStackedGrids(1, 2, 0.5f) : makeGrid(6);
-    const int centre = 3 * 7 + 3;
-    QVector3D c = m->getVertex(centre).position;
-    float r2 = (m->getVertex(centre + 1).position - c).lengthSquared();
+    const int centre = 3 * 7 + 3; // of the 7 x 7 grid
+    QVector3D c;
+    float r2;
     if (mesh == "sheets") {
         c = (m->getVertex(0).position + m->getVertex(7).position) * 0.5f;
         r2 = (m->getVertex(0).position - c).lengthSquared() * 1.01f;
+    } else {
+        c = m->getVertex(centre).position;
+        r2 = (m->getVertex(centre + 1).position - c).lengthSquared();
     }
     for (int i = 0; i < ulps; ++i)
         r2 = std::nextafter(r2, 1e30f);
