@@ -26,6 +26,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDockWidget>
+#include <QFileDialog>
 #include <QLockFile>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -169,16 +170,31 @@ private slots:
         other.setUrls({QUrl::fromLocalFile(dir.filePath("notes.txt"))});
         QVERIFY(Window::droppedMeshFile(&other).isEmpty());
     }
-    // With OBJ chosen in the save dialog, a name typed without an ending is saved
-    // as OBJ; other names are kept as typed.
-    void saveNames()
+    // The save dialog lists STL first and OBJ second; with OBJ chosen, a name typed without an
+    // ending is saved as OBJ, and other names are kept as typed.
+    void saveDialog()
     {
         const QString obj = SaveFormat::objFilter();
         QCOMPARE(SaveFormat::pathFor("out", SaveFormat::stlFilter()), QString("out"));
-        QCOMPARE(SaveFormat::pathFor("out", obj), QString("out.obj"));
         QCOMPARE(SaveFormat::pathFor("a.OBJ", obj), QString("a.OBJ"));
         QCOMPARE(SaveFormat::pathFor("a.stl", obj), QString("a.stl"));
         QVERIFY(SaveFormat::pathFor(QString(), obj).isNull());
+        QVERIFY(view->openFile(sphere("s.stl")));
+        Prompts::setSaveFileNameQuestion({}); // the real dialog, answered when it shows
+        QStringList filters;
+        std::function<void()> answer = [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return QTimer::singleShot(20, this, answer);
+            filters = dialog->nameFilters();
+            dialog->selectNameFilter(obj);
+            dialog->selectFile(dir.filePath("from-dialog"));
+            static_cast<QDialog *>(dialog)->accept();
+        };
+        QTimer::singleShot(0, this, answer);
+        view->saveFile();
+        QCOMPARE(filters, QStringList({"STL Files (*.stl )", "OBJ Files (*.obj)"}));
+        QVERIFY(TestIo::readFile(dir.filePath("from-dialog.obj")).startsWith("# Argilium"));
     }
     // The hint over the empty view: centred, gone once a mesh is open, never in
     // the way of the wheel. Help: one Controls dialog that may stay open while
