@@ -31,6 +31,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QOpenGLFunctions>
 #include <QPointingDevice>
 #include <QProgressBar>
 #include <QSettings>
@@ -333,9 +334,9 @@ private slots:
         QTest::newRow("centre") << QPointF(0, 0);
         QTest::newRow("up left") << QPointF(-0.1, -0.15);
     }
-    // Picking works in widget pixels while the GL viewport is in device pixels:
-    // with any scale factor the point picked under the cursor projects back onto
-    // the cursor.
+    // Picking works in widget pixels while the GL viewport is in device pixels: with any scale
+    // factor the point picked under the cursor projects back onto the cursor, and the frame
+    // fills the view.
     void pickUnderCursor()
     {
         QFETCH(QPointF, offset);
@@ -353,8 +354,10 @@ private slots:
             view->getCamera().screenTransform(), view->width(), view->height(), depth);
         QVERIFY2(QLineF(back, QPointF(cursor)).length() < 0.5,
             qPrintable(QStringLiteral("%1 %2").arg(back.x()).arg(back.y())));
-        QCOMPARE(view->getCamera().viewportRect(view->devicePixelRatioF())[2],
-            int(view->width() * view->devicePixelRatioF()));
+        view->makeCurrent(); // the GL viewport of the frame drawn, in device pixels
+        GLint viewport[4];
+        view->context()->functions()->glGetIntegerv(GL_VIEWPORT, viewport);
+        QCOMPARE(viewport[2], int(view->width() * view->devicePixelRatioF()));
     }
     // A load shows each step's message in order, with the window painted in
     // between, and a progress bar while parsing, from 0 to 100 and rising; an

@@ -1,11 +1,9 @@
-// The GPU half of the mesh and the camera: the buffers built and patched as the mesh changes, the
-// five shading programs drawing, the octree overlay, the camera's viewport and matrices, and
-// shader or image files missing or broken.
+// The GPU half of the mesh: the buffers built and patched as the mesh changes, the five shading
+// programs drawing, the octree overlay, and shader or image files missing or broken. (The camera's
+// GL viewport is checked through the view, by the app test.)
 
 #include "MeshAsserts.h"
-#include "TestCamera.h"
 #include "TestIo.h"
-#include "render/CameraGL.h"
 #include "render/MeshRenderer.h"
 #include "render/SurfaceFormat.h"
 
@@ -224,28 +222,6 @@ private slots:
             gl()->glGetIntegerv(GL_MATRIX_MODE, &matrixMode);
             QCOMPARE(matrixMode, GLint(GL_MODELVIEW));
         }
-    }
-    // The viewport in device pixels, and the camera's matrices loaded over whatever was there.
-    void cameraFrame()
-    {
-        Camera camera = fittedCamera(Camera::TRACKBALL_PLANE, 300.0f);
-        camera.startRotation(QPointF(320, 240));
-        camera.rotate(QPointF(500, 100));
-        camera.pan(0.05, -0.02);
-        glMatrixMode(GL_PROJECTION);
-        glScalef(2, 3, 4);
-        glMatrixMode(GL_MODELVIEW);
-        glTranslatef(5, 6, 7);
-        prepareCameraFrame(camera, 2.0);
-        GLint v[4];
-        GLfloat projection[16], modelView[16];
-        glGetIntegerv(GL_VIEWPORT, v);
-        glGetFloatv(GL_PROJECTION_MATRIX, projection);
-        glGetFloatv(GL_MODELVIEW_MATRIX, modelView);
-        QCOMPARE(QRect(v[0], v[1], v[2], v[3]), QRect(0, 0, 1600, 1200));
-        QVERIFY(std::equal(projection, projection + 16, camera.getProjection().constData()));
-        QVERIFY(std::equal(modelView, modelView + 16, camera.getView().constData()));
-        QCOMPARE(glGetError(), GLenum(GL_NO_ERROR));
     }
     // Missing shader files are reported once each and the mesh stays visible through a built-in
     // program; a broken shader is reported once without Qt's copy of its source, and the other
