@@ -138,8 +138,20 @@ private slots:
         QVERIFY(view->motionTimer() != 0);
         QTest::keyRelease(radius, Qt::Key_Z);
         QCOMPARE(view->motionTimer(), 0);
+        // The mask drawn at once, darker (mean grey level around the centre; the brush away).
+        button("trackball sphere")->click();
+        button("phong")->click();
+        QTest::mouseMove(view, QPoint(5, 5));
+        auto grey = [this] {
+            return qGray(view->grabFramebuffer()
+                             .copy(view->width() / 2 - 20, view->height() / 2 - 20, 40, 40)
+                             .scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                             .pixel(0, 0));
+        };
+        const int free = grey();
         const std::vector<Vertex> &vertices = view->getMesh()->getVertices();
         child<QAction>("invertMask")->trigger();
+        QVERIFY(grey() < 0.9 * free);
         child<QAction>("clearMask")->trigger();
         view->undo();
         QVERIFY(std::all_of(vertices.begin(), vertices.end(), [](auto &v) { return v.mask == 1; }));
