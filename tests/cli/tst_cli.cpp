@@ -37,35 +37,30 @@ private slots:
         // Strokes of dabs straight down onto the sphere's top, in the loaded sphere's units.
         icosphereFile(path("sphere.stl"), 3);
         const float r = Files::load(path("sphere.stl"))->getVertex(0).position.length();
-        auto stroke = [r](const char *settings, std::initializer_list<float> xs, float radius) {
+        auto stroke = [r](const QString &settings, std::initializer_list<float> xs, float radius) {
             QStringList dabs;
             for (float x : xs)
-                dabs << QStringLiteral(R"({"origin": [%1, 0, %2], "direction": [0, 0, -1],
-                    "radius": %3})")
-                            .arg(x)
-                            .arg(3 * r)
-                            .arg(radius);
-            return QStringLiteral(R"({%1, "dabs": [%2]})").arg(settings, dabs.join(u',')).toUtf8();
+                dabs << QString(R"({"origin": [%1, 0, %2], "direction": [0, 0, -1], "radius": %3})")
+                            .arg(QString::number(x), QString::number(3 * r),
+                                QString::number(radius));
+            return QString(R"({%1, "dabs": [%2]})").arg(settings, dabs.join(u',')).toUtf8();
         };
-        const QByteArray inflate = stroke(R"("tool": "inflate", "topology": "static",
-            "intensity": 1)",
-            {-9, -3, 3, 9}, 0.25f * r);
+        const QString inflate = R"("tool": "inflate", "topology": "static", "intensity": 1)";
         // A brush far larger than the sphere masks (or with "invert" frees) all of it.
-        const QByteArray mask = stroke(R"("tool": "mask", "intensity": 1)", {0, 1}, 5000),
+        const QByteArray dabs = stroke(inflate, {-9, -3, 3, 9}, 0.25f * r),
+                         mask = stroke(R"("tool": "mask", "intensity": 1)", {0, 1}, 5000),
                          unmask = stroke(
                              R"("tool": "mask", "intensity": 1, "invert": true)", {0, 1}, 5000),
                          crease = stroke(R"("tool": "crease")", {-9, 9}, 80);
         auto list = [](const QByteArrayList &strokes) {
             return "{\"strokes\": [" + strokes.join(',') + "]}";
         };
-        QVERIFY(writeFile(path("stroke.json"), inflate)
+        QVERIFY(writeFile(path("stroke.json"), dabs)
             && writeFile(path("symmetric.json"),
-                stroke(R"("tool": "inflate", "topology": "static", "intensity": 1,
-                    "symmetry": true)",
-                    {0.3f * r}, 0.25f * r))
-            && writeFile(path("masked.json"), list({mask, inflate, crease}))
-            && writeFile(path("unmasked.json"), list({mask, unmask, inflate}))
-            && writeFile(path("masked-last.json"), list({unmask, inflate, mask})));
+                stroke(inflate + R"(, "symmetry": true)", {0.3f * r}, 0.25f * r))
+            && writeFile(path("masked.json"), list({mask, dabs, crease}))
+            && writeFile(path("unmasked.json"), list({mask, unmask, dabs}))
+            && writeFile(path("masked-last.json"), list({unmask, dabs, mask})));
         // References: the sphere written back untouched, and sculpted without history steps.
         QCOMPARE(cli({"convert", "sphere.stl", "input.stl"}).status, 0);
         QCOMPARE(
