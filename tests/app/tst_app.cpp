@@ -1,10 +1,9 @@
-// The program through its main window, driven as a user drives it: the controls
-// reaching the view, files opened and saved (a failure keeps the mesh), strokes
-// from the mouse and the pen with their undo, the point picked under the cursor
-// (also on a screen scaled twice: tst_app_scaled), the load progress, drawing
-// only after input, held keys, recent files and the layout, the unsaved mark
-// and the questions before leaving work, and the recovery copy. Settings,
-// recovery copies and the answers to the questions stay within the test.
+// The program through its main window, driven as a user drives it: the controls reaching the view,
+// files opened and saved (a failure keeps the mesh), strokes from the mouse and the pen with their
+// undo, the point picked under the cursor (also on a screen scaled twice: tst_app_scaled), the load
+// progress, drawing only after input, held keys, recent files and the layout, the unsaved mark and
+// the questions before leaving work, and the recovery copy. Settings, recovery copies and the
+// answers to the questions stay within the test.
 
 #include "MeshAsserts.h"
 #include "TestIo.h"
@@ -62,9 +61,8 @@ private slots:
         QGuiApplication::setQuitOnLastWindowClosed(false);
         Autosave::setFolder(folder = dir.filePath(QStringLiteral("recovery")));
     }
-    // A main window of 1200 x 800, active, its view painted once (the camera has
-    // matrices for picking); no recovery copy, and the questions answered by the
-    // test.
+    // A main window of 1200 x 800, active, its view painted once (the camera has matrices for
+    // picking); no recovery copy, and the questions answered by the test.
     void init()
     {
         QDir(folder).removeRecursively();
@@ -91,11 +89,10 @@ private slots:
         window.reset();
     }
 
-    // Each radio button sets its mode in the view, in its group's order; the
-    // static mode has no detail, the sweep no symmetry; ] and [ step the radius
-    // slider by 10 and the brush with it; sliders and boxes reach the view; a key
-    // that a slider ignores climbs to the view; Edit's mask entries are one undo
-    // step each.
+    // Each radio button sets its mode in the view, in its group's order; the static mode has no
+    // detail, the sweep no symmetry; ] and [ step the radius slider by 10 and the brush with it;
+    // sliders and boxes reach the view; a key that a slider ignores climbs to the view; Edit's mask
+    // entries are one undo step each.
     void controls()
     {
         QVERIFY(view->openFile(sphere("s.stl")));
@@ -156,10 +153,9 @@ private slots:
         view->undo();
         QVERIFY(std::all_of(vertices.begin(), vertices.end(), [](auto &v) { return v.mask == 1; }));
     }
-    // Without a mesh the history and the octree key do nothing; opening (any case
-    // of the ending) fits the camera to the mesh and resets the shading; a name
-    // without an ending saves STL, OBJ opens again, a save that cannot be made
-    // says so.
+    // Without a mesh the history and the octree key do nothing; opening (any case of the ending)
+    // fits the camera to the mesh and resets the shading; a name without an ending saves STL, OBJ
+    // opens again, a save that cannot be made says so.
     void openAndSave()
     {
         QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
@@ -209,9 +205,8 @@ private slots:
         QCOMPARE(filters, QStringList({"STL Files (*.stl )", "OBJ Files (*.obj)"}));
         QVERIFY(TestIo::readFile(dir.filePath("from-dialog.obj")).startsWith("# Argilium"));
     }
-    // The hint over the empty view: centred, gone once a mesh is open, never in
-    // the way of the wheel. Help: one Controls dialog that may stay open while
-    // sculpting, and the About box.
+    // The hint over the empty view: centred, gone once a mesh is open, never in the way of the
+    // wheel. Help: one Controls dialog that may stay open while sculpting, and the About box.
     void hintAndHelp()
     {
         auto *hint = view->findChild<StartHint *>();
@@ -245,8 +240,8 @@ private slots:
         QTest::newRow("truncated stl") << "broken.stl" << QByteArray(90, 'x');
         QTest::newRow("missing file") << "does-not-exist.stl" << QByteArray();
     }
-    // A file that cannot be opened leaves the mesh, its history and the camera as
-    // they were, with the reason in a message box and the status bar.
+    // A file that cannot be opened leaves the mesh, its history and the camera as they were, with
+    // the reason in a message box and the status bar.
     void failedOpenKeepsMesh()
     {
         QFETCH(QString, name);
@@ -278,8 +273,7 @@ private slots:
         const QPoint far(120, 36);
         QTest::newRow("right drag") << QPoint(60, 30) << right << "inflate" << none << "";
         QTest::newRow("symmetry") << QPoint(80, 60) << right << "symmetry" << none << "";
-        // Moves of 5 pixels in all never pass the spacing of a tenth of the
-        // 50-pixel brush.
+        // Moves of 5 pixels in all never pass the spacing of a tenth of the 50-pixel brush.
         QTest::newRow("within the spacing: nothing") << QPoint(3, 4) << right << "" << none << "";
         QTest::newRow("left and right: nothing")
             << QPoint(100, 50) << (Qt::LeftButton | right) << "" << none << "";
@@ -288,10 +282,9 @@ private slots:
         QTest::newRow("Ctrl on deflate") << far << right << "deflate" << ctrl << "inflate";
         QTest::newRow("Ctrl on flatten") << far << right << "flatten" << ctrl << "flatten";
     }
-    // A right drag inflates (outwards only), mirrored across x = 0 with symmetry,
-    // as one history state that Ctrl+Z and Ctrl+Y undo and redo; the camera
-    // stays. Shift held smooths, Ctrl swaps inflate and deflate, for the stroke's
-    // steps only.
+    // A right drag inflates (outwards only), mirrored across x = 0 with symmetry, as one history
+    // state that Ctrl+Z and Ctrl+Y undo and redo; the camera stays. Shift held smooths, Ctrl swaps
+    // inflate and deflate, for the stroke's steps only.
     void strokes()
     {
         QFETCH(QPoint, offset);
@@ -347,8 +340,8 @@ private slots:
         QTest::newRow("up left") << QPointF(-0.1, -0.15);
     }
     // Picking works in widget pixels while the GL viewport is in device pixels: with any scale
-    // factor the point picked under the cursor projects back onto the cursor, and the frame
-    // fills the view.
+    // factor the point picked under the cursor projects back onto the cursor, and the frame fills
+    // the view.
     void pickUnderCursor()
     {
         QFETCH(QPointF, offset);
@@ -371,9 +364,8 @@ private slots:
         view->context()->functions()->glGetIntegerv(GL_VIEWPORT, viewport);
         QCOMPARE(viewport[2], int(view->width() * view->devicePixelRatioF()));
     }
-    // A load shows each step's message in order, with the window painted in
-    // between, and a progress bar while parsing, from 0 to 100 and rising; an
-    // open asked for meanwhile is refused.
+    // A load shows each step's message in order, with the window painted in between, and a progress
+    // bar while parsing, from 0 to 100 and rising; an open asked for meanwhile is refused.
     void loadShowsProgress()
     {
         QStatusBar *bar = window->statusBar();
@@ -413,8 +405,7 @@ private slots:
                 == rising.end());
         QVERIFY(!progress->isVisible() && refused && !view->isLoading());
     }
-    // The view draws a frame after each input that changes what it shows, and
-    // none while idle.
+    // The view draws a frame after each input that changes what it shows, and none while idle.
     void drawsOnlyAfterInput()
     {
         QVERIFY(view->openFile(sphere("s.stl")));
@@ -455,8 +446,7 @@ private slots:
         QTest::newRow("focus to another window") << false;
         QTest::newRow("window hidden") << true;
     }
-    // A camera key held when the window loses the focus or hides stops moving the
-    // camera.
+    // A camera key held when the window loses the focus or hides stops moving the camera.
     void heldKeyStops()
     {
         QFETCH(bool, hide);
@@ -474,8 +464,8 @@ private slots:
         QTRY_COMPARE(view->motionTimer(), 0);
         QVERIFY(!view->getCamera().isMoving());
     }
-    // The last eight files opened, newest first; a file gone since is removed
-    // with a message and the mesh stays; an existing one opens and comes first.
+    // The last eight files opened, newest first; a file gone since is removed with a message and
+    // the mesh stays; an existing one opens and comes first.
     void recentFiles()
     {
         RecentFiles *recent = window->getRecentFiles();
@@ -497,8 +487,7 @@ private slots:
         QVERIFY(view->getMesh() != mesh && recent->files().first() == opened[4]
             && menu->actions().size() == RecentFiles::maxFiles - 1);
     }
-    // The window's size and docks come back at the next start; the controls start
-    // as designed.
+    // The window's size and docks come back at the next start; the controls start as designed.
     void layoutComesBack()
     {
         window->setGeometry(60, 50, 1000, 700);
@@ -528,11 +517,10 @@ private slots:
         QTest::newRow("tip with pen sculpts, mouse after") << 2 << 2 << 0.3;
         QTest::newRow("full pressure and above: as with the mouse") << 0 << 0 << 1.0;
     }
-    // Whatever mouse events come with the pen's, and in whatever order, the
-    // stroke is the pen's: every step once with its pressure (as the pen alone
-    // makes it; at full pressure or above, as the mouse makes it, spacing
-    // included), one history state, and the camera left alone. The mouse sculpts
-    // and turns the camera as ever afterwards.
+    // Whatever mouse events come with the pen's, and in whatever order, the stroke is the pen's:
+    // every step once with its pressure (as the pen alone makes it; at full pressure or above, as
+    // the mouse makes it, spacing included), one history state, and the camera left alone. The
+    // mouse sculpts and turns the camera as ever afterwards.
     void penStrokeAppliedOnce()
     {
         QFETCH(int, gesture);
@@ -568,10 +556,9 @@ private slots:
         drag(Qt::LeftButton, c.toPoint(), c.toPoint() + QPoint(40, 10), 1);
         QVERIFY(view->getCamera().getRotation() != rotation);
     }
-    // One step of the pen at half pressure moves each vertex half as far as the
-    // mouse's step. Without "pen sculpts" the tip alone is not a stroke: its
-    // tablet events are left for Qt to turn into mouse events, and those turn the
-    // camera.
+    // One step of the pen at half pressure moves each vertex half as far as the mouse's step.
+    // Without "pen sculpts" the tip alone is not a stroke: its tablet events are left for Qt to
+    // turn into mouse events, and those turn the camera.
     void penTipAloneTurnsTheCamera()
     {
         openForPen();
@@ -601,9 +588,9 @@ private slots:
         QVERIFY(view->getCamera().getRotation() != rotation);
         VERIFY_SAME(original, *mesh);
     }
-    // The title names the work and marks it while unsaved; undo back to the saved
-    // content clears the mark, a new stroke after undoing past it never finds it
-    // again; a press that changes nothing leaves it clean.
+    // The title names the work and marks it while unsaved; undo back to the saved content clears
+    // the mark, a new stroke after undoing past it never finds it again; a press that changes
+    // nothing leaves it clean.
     void titleMark()
     {
         Document *document = window->getDocument();
@@ -644,9 +631,8 @@ private slots:
         QTest::newRow("close save fails") << "close" << true << SaveAnswer::Save << "bad" << false;
         QTest::newRow("drop save") << "drop" << true << SaveAnswer::Save << "ok" << true;
     }
-    // Open, Exit, closing and a drop ask before leaving unsaved work; "Save"
-    // writes it first, and a cancelled or failed save keeps the work, still
-    // marked.
+    // Open, Exit, closing and a drop ask before leaving unsaved work; "Save" writes it first, and a
+    // cancelled or failed save keeps the work, still marked.
     void guardedCommands()
     {
         QFETCH(QString, command);
@@ -699,10 +685,9 @@ private slots:
         QTest::newRow("exit saving") << "exit save";
         QTest::newRow("cancelled exit, then the process dies") << "crash";
     }
-    // The copy is written only while there is unsaved work, again after each
-    // change, with the original's path beside it; it is never offered while its
-    // process runs, and goes as soon as it is not needed; a process that dies
-    // leaves it.
+    // The copy is written only while there is unsaved work, again after each change, with the
+    // original's path beside it; it is never offered while its process runs, and goes as soon as it
+    // is not needed; a process that dies leaves it.
     void autosave()
     {
         QFETCH(QString, how);
@@ -756,8 +741,8 @@ private slots:
         QTest::newRow("unreadable: set aside") << 1 << true << "";
         QTest::newRow("live copy: not offered") << 2 << true << "";
     }
-    // After a crash the newest copy of a dead process is offered first, then the
-    // older ones. A recovered work is open, unsaved and named after its original.
+    // After a crash the newest copy of a dead process is offered first, then the older ones. A
+    // recovered work is open, unsaved and named after its original.
     void recoveryOffer()
     {
         QFETCH(int, copy);
@@ -790,8 +775,7 @@ private slots:
             QVERIFY(QFile::exists(newest.chopped(4) + ".unreadable") && !view->getMesh()
                 && Autosave::orphans().isEmpty());
         } else if (accept) {
-            // The work has a copy of this process's own; the older copy stays for a
-            // later start.
+            // The work has a copy of this process's own; the older copy stays for a later start.
             QVERIFY(asked.size() == 1 && view->getMesh()->getNbTriangles() == 320
                 && document->isModified() && document->path() == original
                 && QFile::exists(window->getAutosave()->filePath()));
@@ -823,8 +807,7 @@ private:
         return TestIo::icosphereFile(dir.filePath(name), level);
     }
     QPoint centre() const { return view->rect().center(); }
-    // A mouse event sent to the view; `fromPen` makes it one that the system made
-    // from the pen.
+    // A mouse event sent to the view; `fromPen` makes it one that the system made from the pen.
     void mouse(QEvent::Type type, QPointF p, Qt::MouseButton button, Qt::MouseButtons buttons,
         Qt::KeyboardModifiers keys = {}, bool fromPen = false)
     {
@@ -833,9 +816,9 @@ private:
             fromPen ? pen.get() : QPointingDevice::primaryPointingDevice());
         QCoreApplication::sendEvent(view, &event);
     }
-    // A pen stroke of `moves` steps as Qt delivers it: tablet events, each with
-    // the mouse event that the system makes from it before (copies 1) or after it
-    // (2), or none (0). Returns the number of tablet events that the view took.
+    // A pen stroke of `moves` steps as Qt delivers it: tablet events, each with the mouse event
+    // that the system makes from it before (copies 1) or after it (2), or none (0). Returns the
+    // number of tablet events that the view took.
     int penStroke(QPointF p, QPointF step, int moves, qreal pressure, Qt::MouseButton button,
         Qt::MouseButtons held, int copies)
     {
@@ -864,9 +847,8 @@ private:
                 Qt::MouseButton(rest.toInt()), Qt::NoButton);
         return taken;
     }
-    // A drag as the mouse makes it: a hover move to `from`, a press of `button`,
-    // `steps` moves to `to` with `held` down (the button alone when empty), and
-    // the release at `to`.
+    // A drag as the mouse makes it: a hover move to `from`, a press of `button`, `steps` moves to
+    // `to` with `held` down (the button alone when empty), and the release at `to`.
     void drag(Qt::MouseButton button, QPoint from, QPoint to, int steps, Qt::MouseButtons held = {},
         Qt::KeyboardModifiers keys = {})
     {
@@ -882,8 +864,7 @@ private:
     {
         drag(Qt::RightButton, centre(), centre() + offset, steps, {}, keys);
     }
-    // The sphere open in the static mode and painted, so that picking uses the
-    // camera fitted to it.
+    // The sphere open in the static mode and painted, so that picking uses the camera fitted to it.
     void openForPen()
     {
         QVERIFY(view->openFile(sphere("s.stl")));
@@ -898,8 +879,7 @@ private:
         QTest::qWait(ms);
         return view->framesDrawn() == frames;
     }
-    // A recovery file as a process with the given number would have left it.
-    // `age` seconds old.
+    // A recovery file as a process with the given number would have left it. `age` seconds old.
     QString leaveOrphan(qint64 pid, const QString &original, const QByteArray &bytes, int age = 0)
     {
         QDir().mkpath(folder);

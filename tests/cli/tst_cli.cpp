@@ -1,6 +1,6 @@
-// argilium-cli run as a user runs it: one table of command lines with their exit status and
-// output; the files written read back (the converted cube against its corners, sculpted spheres
-// against reference runs), and the file already there left alone when a command fails.
+// argilium-cli run as a user runs it: one table of command lines with their exit status and output;
+// the files written read back (the converted cube against its corners, sculpted spheres against
+// reference runs), and the file already there left alone when a command fails.
 
 #include "MeshBytes.h"
 #include "TestIo.h"

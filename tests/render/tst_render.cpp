@@ -195,8 +195,8 @@ private slots:
         QCOMPARE(gl()->glGetError(), GLenum(GL_NO_ERROR));
         QVERIFY2(messages.isEmpty(), qPrintable(messages.join(u'\n')));
     }
-    // Two boxes per node (a single leaf, then a tree), drawn in pure colours centred on the mesh:
-    // a mesh far off the origin brings its boxes along; the matrix mode is left as found.
+    // Two boxes per node (a single leaf, then a tree), drawn in pure colours centred on the mesh: a
+    // mesh far off the origin brings its boxes along; the matrix mode is left as found.
     void octreeOverlay()
     {
         for (int level : {2, 5}) {
