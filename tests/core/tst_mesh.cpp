@@ -1,11 +1,17 @@
-// The mesh container: the loading pipeline (scale, centre, boxes, rings, octree) and its parallel
-// steps against their serial forms, neighbourhood queries, the GPU seam, and the consistency
-// check finding each kind of fault.
+// The mesh container: the loading pipeline and its parallel steps against their serial forms,
+// neighbourhood queries, the GPU seam, the consistency check finding each kind of fault; the
+// octree (depth limit, loose boxes, rebuilds, queries against a brute-force scan); undo and redo
+// (exact snapshots, the state limit, the memory budget, content versions); the vertex lists with
+// inline room against std::vector.
 
 #include "MeshAsserts.h"
 #include "RecordingGpu.h"
 #include "TestMeshes.h"
+#include "geometry/Geometry.h"
+#include "mesh/HistoryMemory.h"
+#include "topology/Topology.h"
 
+#include <QRandomGenerator>
 #include <QtTest>
 
 #include <omp.h>
@@ -13,6 +19,8 @@
 #include <cmath>
 #include <functional>
 #include <numbers>
+#include <random>
+#include <set>
 
 using IntList = std::vector<int>;
 using Positions = std::vector<QVector3D>;
@@ -21,20 +29,9 @@ using namespace TestMeshes;
 
 namespace {
 
-// A disc of n triangles around vertex 0, with a cone over it when `cone`.
-void fan(int n, bool cone, Positions &positions, Faces &faces)
+bool contains(const IntList &list, int value)
 {
-    positions = {{0, 0, 0}};
-    for (int k = 0; k < n; ++k) {
-        const float a = 2.0f * std::numbers::pi_v<float> * k / n;
-        positions.emplace_back(std::cos(a), std::sin(a), 0.0f);
-        faces.push_back({0, 1 + k, 1 + (k + 1) % n});
-    }
-    if (cone) {
-        positions.emplace_back(0.0f, 0.0f, 1.0f);
-        for (int k = 0; k < n; ++k)
-            faces.push_back({n + 1, 1 + (k + 1) % n, 1 + k});
-    }
+    return std::find(list.begin(), list.end(), value) != list.end();
 }
 
 // Every octree node in depth-first slot order: depth, boxes and list, then each triangle's place.
@@ -63,6 +60,68 @@ QStringList describeOctree(const Mesh &mesh)
     return lines;
 }
 
+// A triangle soup: triangle i has its own three vertices, and its box is centred on centres[i]
+// with half extent s. Not scaled: the octree is built over `box` as given.
+std::unique_ptr<Mesh> soup(const Positions &centres, float s, float box = 8)
+{
+    Positions positions;
+    Faces triangles;
+    for (const QVector3D &c : centres) {
+        const int k = static_cast<int>(positions.size());
+        positions.insert(positions.end(),
+            {c + QVector3D(-s, -s, -s), c + QVector3D(s, -s, s), c + QVector3D(0, s, 0)});
+        triangles.push_back({k, k + 1, k + 2});
+    }
+    auto mesh = rawMeshFromArrays(positions, triangles);
+    for (int i = 0; i < mesh->getNbVertices(); ++i)
+        mesh->computeRingVertices(i);
+    for (Triangle &t : mesh->getTriangles())
+        t.aabb = Geometry::triangleBox(mesh->getVertex(t.vertex1).position,
+            mesh->getVertex(t.vertex2).position, mesh->getVertex(t.vertex3).position);
+    mesh->rebuildOctree(Aabb(QVector3D(0, 0, 0), QVector3D(box, box, box)));
+    mesh->initVBO();
+    return mesh;
+}
+
+// Stroke operations on an open state. Each saves the records it is about to change first, as the
+// brush and the dynamic topology do.
+
+// Pushes the vertices within `rings` rings of `seed` by `push` along their normals.
+void bump(Mesh &mesh, int seed, float push, int rings = 1)
+{
+    IntList vertices {seed % mesh.getNbVertices()};
+    mesh.expandVertices(vertices, rings);
+    const IntList triangles = mesh.getTrianglesFromVertices(vertices);
+    mesh.pushState(triangles, vertices);
+    for (int v : vertices)
+        mesh.getVertex(v).position += mesh.getVertex(v).normal * push;
+    mesh.updateMesh(triangles, mesh.getVerticesFromTriangles(triangles));
+}
+
+// A stroke of bumps ("bump", or "far" out of the octree's box) and topology steps around the
+// seed, as the dynamic topology runs them: long edges split ("split": records added) or short
+// ones collapsed ("carve": records removed and moved into the freed slots).
+void applyStroke(Mesh &mesh, const QString &ops, int seed)
+{
+    mesh.newState();
+    for (const QString &op : ops.split(' ', Qt::SkipEmptyParts)) {
+        seed = seed % mesh.getNbVertices();
+        if (op == "bump" || op == "far") {
+            bump(mesh, seed, op == "bump" ? 20.0f : 400.0f);
+        } else {
+            const QVector3D centre = mesh.getVertex(seed).position;
+            const int neighbour = mesh.getVertex(seed).ringIndices[0];
+            const float edge2 = (centre - mesh.getVertex(neighbour).position).lengthSquared();
+            IntList triangles = mesh.getTrianglesFromVertices({seed});
+            Topology topology(&mesh, centre, 4.0f * edge2);
+            op == "split" ? topology.subdivision(triangles, 0.25f * edge2)
+                          : topology.decimation(triangles, 4.0f * edge2);
+            mesh.updateMesh(triangles, mesh.getVerticesFromTriangles(triangles));
+        }
+        seed += 37;
+    }
+}
+
 } // namespace
 
 class TestMesh : public QObject
@@ -70,17 +129,25 @@ class TestMesh : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { Vertex::visitCounter = Triangle::visitCounter = 1; }
+    void init() { Vertex::visitCounter = Triangle::visitCounter = Mesh::historyCounter = 1; }
     void pipeline();
     void loadingRingsMatchRingComputation();
     void octreeIndependentOfThreads();
-    void neighbourhood();
     void gpuSeam();
     void checkFindsFaults();
+    void octreeDepthLimit();
+    void looseBoxGrowsUpwards();
+    void queriesMatchBruteForce();
+    void strokeUndoRedo();
+    void newStateAfterUndos();
+    void overBudgetDuringStroke();
+    void contentVersion();
+    void indexListSameAsVector_data();
+    void indexListSameAsVector();
 };
 
-// An offset box, every vertex at one point (no division by zero, scale kept at 1, a small
-// non-empty box), an isolated vertex, and the empty mesh.
+// An offset box, every vertex at one point (no division by zero, scale kept at 1), an isolated
+// vertex, and the empty mesh (no octree): scaled, centred by the model matrix.
 void TestMesh::pipeline()
 {
     const QVector3D p(3, -2, 7);
@@ -94,53 +161,45 @@ void TestMesh::pipeline()
         auto mesh = meshFromArrays(positions, triangles);
         QVERIFY(qFuzzyCompare(mesh->getScale(), scale));
         VERIFY_MESH(*mesh);
-        if (positions.empty()) {
-            QCOMPARE(mesh->getOctree(), nullptr);
-            continue;
-        }
-        Aabb box(mesh->getVertex(0).position, mesh->getVertex(0).position);
+        QCOMPARE(mesh->getOctree() == nullptr, positions.empty());
+        const QVector3D first = positions.empty() ? QVector3D() : mesh->getVertex(0).position;
+        Aabb box(first, first);
         for (int i = 0; i < mesh->getNbVertices(); ++i) {
             QCOMPARE(mesh->getVertex(i).position, positions[i] * mesh->getScale());
             box.expandsWithPoint(mesh->getVertex(i).position);
             QVERIFY(std::isfinite(mesh->getVertex(i).normal.x()));
         }
-        // Model matrix: a pure translation by minus the centre of the scaled box.
         QMatrix4x4 expected;
         expected.translate(-box.computeCenter());
-        QVERIFY(qFuzzyCompare(mesh->getTransformation(), expected));
-        // The root holds every triangle centre, within the points' box and its margin, never flat.
-        const Aabb &root = mesh->getOctree()->aabbSplit;
-        for (int k = 0; k < 3; ++k)
-            QVERIFY(root.max[k] > root.min[k] && std::isfinite(root.max[k] - root.min[k]));
-        for (const Triangle &t : mesh->getTriangles())
-            QVERIFY(root.containsPoint(t.aabb.computeCenter()));
-        if (scale != 1.0f)
-            QVERIFY(box.contains(root));
-        for (const Vertex &v : mesh->getVertices())
-            QVERIFY(!v.triangleIndices.empty() || (v.ringIndices.empty() && v.normal.isNull()));
+        QVERIFY(positions.empty() || qFuzzyCompare(mesh->getTransformation(), expected));
     }
 }
 
 // The rings computed for all vertices at once while loading are the lists that
-// computeRingVertices gives, order included: on an icosphere, a grid with a border, fans of 5, 32,
-// 33 and 500 triangles, a cone, and a damaged fan (repeated with flipped triangles, a repeated
-// triangle, a triangle with a repeated corner, and a vertex used by nothing).
+// computeRingVertices gives, order included: on an icosphere, a grid with a border, fans of 5, 33
+// and 500 triangles around vertex 0, a cone, and a damaged fan (repeated with flipped triangles,
+// a repeated triangle, a triangle with a repeated corner, and a vertex used by nothing).
 void TestMesh::loadingRingsMatchRingComputation()
 {
     std::vector<std::unique_ptr<Mesh>> meshes;
     meshes.push_back(makeIcosphere(3));
     meshes.push_back(makeGrid(9));
-    for (const auto &[n, cone, damaged] : {std::tuple {5, false, false}, {32, false, false},
-             {33, false, false}, {500, false, false}, {40, true, false}, {40, false, true}}) {
-        Positions positions;
+    for (const auto &[n, cone, damaged] : {std::tuple {5, false, false}, {33, false, false},
+             {500, false, false}, {40, true, false}, {40, false, true}}) {
+        Positions positions = {{0, 0, 0}};
         Faces faces;
-        fan(n, cone, positions, faces);
-        for (std::size_t k = 0, n = faces.size(); damaged && k < n; ++k)
-            faces.push_back({faces[k][0], faces[k][2], faces[k][1]});
-        if (damaged) {
-            faces.insert(faces.end(), {{0, 3, 3}, faces[7]});
-            positions.emplace_back(5.0f, 5.0f, 5.0f);
+        for (int k = 0; k < n; ++k) {
+            const float a = 2.0f * std::numbers::pi_v<float> * k / n;
+            positions.emplace_back(std::cos(a), std::sin(a), 0.0f);
+            faces.push_back({0, 1 + k, 1 + (k + 1) % n});
+            if (cone)
+                faces.push_back({n + 1, 1 + (k + 1) % n, 1 + k});
+            if (damaged)
+                faces.push_back({0, 1 + (k + 1) % n, 1 + k});
         }
+        positions.emplace_back(0.0f, 0.0f, 1.0f); // the cone's apex, or a vertex used by nothing
+        if (damaged)
+            faces.insert(faces.end(), {{0, 3, 3}, faces[7]});
         meshes.push_back(meshFromArrays(positions, faces));
     }
     for (const auto &mesh : meshes) {
@@ -154,7 +213,7 @@ void TestMesh::loadingRingsMatchRingComputation()
 
 // The octree built by several threads is the tree one thread builds, node for node and list for
 // list; so is a rebuild over the old root's own box, which must not be read after the old tree is
-// freed (undo and redo rebuild that way).
+// freed (undo and redo rebuild that way; found by AddressSanitizer).
 void TestMesh::octreeIndependentOfThreads()
 {
     const IcosphereData data = icosphereData(6);
@@ -168,45 +227,6 @@ void TestMesh::octreeIndependentOfThreads()
     QCOMPARE(describeOctree(*mesh), serial);
     mesh->rebuildOctree(mesh->getOctree()->aabbSplit);
     QCOMPARE(describeOctree(*mesh), serial);
-}
-
-// Grid of 3 x 3 quads: vertex (i, j) is j * 4 + i; quad (i, j) gives triangles
-// 2 (3j + i) = (a, a + 1, a + 5) and 2 (3j + i) + 1 = (a, a + 5, a + 4) with a = 4j + i.
-// Each query twice (stamps of the first run must not leak into the second), the mesh unchanged.
-void TestMesh::neighbourhood()
-{
-    const struct
-    {
-        const char *query;
-        IntList input;
-        int rings;
-        IntList expected;
-    } cases[] = {{"ring", {5}, 0, {0, 1, 4, 6, 9, 10}}, {"ring", {0}, 0, {1, 5, 4}},
-        {"vertices", {3, 3, 2}, 0, {1, 6, 5, 2}}, {"triangles", {0, 5}, 0, {0, 1, 3, 6, 8, 9}},
-        {"expandVertices", {5}, -1, {5}}, {"expandVertices", {5, 1}, 1, {5, 1, 0, 4, 6, 9, 10, 2}},
-        {"expandVertices", {0}, 20, {0, 1, 5, 4, 2, 6, 9, 10, 8, 3, 7, 11, 13, 14, 15, 12}},
-        {"expandTriangles", {0}, 1, {0, 1, 2, 3, 6, 8, 9}}};
-    auto mesh = makeGrid(3);
-    const auto before = snapshot(*mesh);
-    for (const auto &[query, input, rings, expected] : cases) {
-        for (int run = 0; run < 2; ++run) {
-            IntList result = input;
-            const QByteArray q = query;
-            if (q == "ring") {
-                mesh->computeRingVertices(input[0]);
-                result = mesh->getVertex(input[0]).ringIndices;
-            } else if (q == "vertices")
-                result = mesh->getVerticesFromTriangles(input);
-            else if (q == "triangles")
-                result = mesh->getTrianglesFromVertices(input);
-            else if (q == "expandVertices")
-                mesh->expandVertices(result, rings);
-            else
-                mesh->expandTriangles(result, rings);
-            QCOMPARE(result, expected);
-        }
-    }
-    VERIFY_SAME(before, *mesh);
 }
 
 // Triangles appended to the tetrahedron: patched (normals last, and final) up to twice the
@@ -282,6 +302,288 @@ void TestMesh::checkFindsFaults()
         const QString problem = checkMesh(*mesh);
         QVERIFY2(problem.contains(expected), qPrintable(expected + (" / " + problem)));
     }
+}
+
+// 2100 triangles at one point can never be separated: the splits stop at depth 8, and a crowded
+// leaf touched by the brush is not split again.
+void TestMesh::octreeDepthLimit()
+{
+    Positions centres(2100, QVector3D(1, 1, 1));
+    centres.emplace_back(3, 3, 3);
+    auto mesh = soup(centres, 0.0f, 4);
+    Octree *root = mesh->getOctree(), *leaf = mesh->getTriangle(0).leaf;
+    QVERIFY(leaf->depth == 8 && leaf->triangleIndices.size() == 2100);
+    QCOMPARE(root->countNodes(), 1 + 8 * 8);
+    root->intersectSphere(QVector3D(1, 1, 1), 0.01f, mesh->getLeavesUpdate());
+    mesh->checkLeavesUpdate();
+    QVERIFY(leaf->isLeaf() && root->maxDepthBelow() == 8 && mesh->getLeavesUpdate().empty());
+    VERIFY_MESH(*mesh);
+    // The lone triangle moved to another cell, listed twice in the update: it moves once.
+    const IntList corners = mesh->getVerticesFromTriangles({2100});
+    for (int v : corners)
+        mesh->getVertex(v).position.setY(1);
+    mesh->updateMesh({2100, 2100}, corners);
+    QVERIFY(mesh->getTriangle(2100).leaf->aabbSplit.containsPoint(QVector3D(3, 1, 3)));
+    VERIFY_MESH(*mesh);
+}
+
+void TestMesh::looseBoxGrowsUpwards()
+{
+    Positions centres; // 13^3 triangles in [1, 3]^3: slot 0 of the root splits again
+    const float step = 2.0f / 13;
+    for (int i = 0; i < 13 * 13 * 13; ++i)
+        centres.emplace_back(1 + (i / 169 + 0.5f) * step, 1 + (i / 13 % 13 + 0.5f) * step,
+            1 + (i % 13 + 0.5f) * step);
+    auto mesh = soup(centres, 0.01f);
+    const Octree *root = mesh->getOctree();
+    Triangle &t = mesh->getTriangle(0);
+    Octree *leaf = t.leaf;
+    // Stretched around its centre: the centre stays in the leaf, the box reaches x = y = 6,
+    // beyond slot 0's loose box but not outside the root's. Every ancestor's loose box grows.
+    const QVector3D c = t.aabb.computeCenter();
+    const QVector3D reach = QVector3D(6, 6, 6) - c;
+    mesh->getVertex(t.vertex1).position = c + reach;
+    mesh->getVertex(t.vertex2).position = c - reach;
+    mesh->getVertex(t.vertex3).position = c + QVector3D(reach.x(), -reach.y(), 0);
+    mesh->updateMesh({0}, {t.vertex1, t.vertex2, t.vertex3});
+    QVERIFY(mesh->getOctree() == root && t.leaf == leaf && leaf->depth == 2);
+    for (const Octree *node = leaf; node; node = node->parent)
+        QVERIFY(t.aabb.contains(node->aabbLoose));
+    // A ray through the stretched part only still finds the triangle.
+    QVERIFY(contains(root->intersectRay(QVector3D(5.5f, 5.5f, -100), QVector3D(0, 0, 1)), 0));
+    VERIFY_MESH(*mesh);
+}
+
+// Rays and spheres against a scan of every triangle: nothing the octree returns is listed twice,
+// no triangle that the ray crosses (or whose box it meets) or whose centre is in the sphere is
+// left out; the sphere's leaves hold what it returns.
+void TestMesh::queriesMatchBruteForce()
+{
+    for (const auto &[level, strokes] : {std::pair {5, 30}, {2, 10}}) { // level 2: one leaf
+        auto mesh = makeIcosphere(level);
+        std::mt19937 random(1234 + level);
+        std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+        auto randomVector = [&]() { return QVector3D(unit(random), unit(random), unit(random)); };
+        // Random bumps: two rings of vertices pushed along a random direction.
+        for (int s = 0; s < strokes; ++s) {
+            IntList vertices {int(random() % mesh->getNbVertices())};
+            mesh->expandVertices(vertices, 2);
+            const QVector3D push = randomVector() * 40.0f;
+            for (int v : vertices)
+                mesh->getVertex(v).position += push;
+            const IntList triangles = mesh->getTrianglesFromVertices(vertices);
+            mesh->updateMesh(triangles, mesh->getVerticesFromTriangles(triangles));
+        }
+        VERIFY_MESH(*mesh);
+        const auto &triangles = mesh->getTriangles();
+        for (int q = 0; q < 150; ++q) {
+            const QVector3D origin = randomVector() * 400.0f,
+                            direction = randomVector().normalized();
+            const IntList ray = mesh->getOctree()->intersectRay(origin, direction);
+            const QVector3D centre = randomVector() * 300.0f;
+            const float radius = 5.0f + 100.0f * (unit(random) + 1.0f);
+            std::vector<Octree *> leaves;
+            const IntList near =
+                mesh->getOctree()->intersectSphere(centre, radius * radius, leaves);
+            QCOMPARE(std::set<int>(ray.begin(), ray.end()).size(), ray.size());
+            QCOMPARE(std::set<int>(near.begin(), near.end()).size(), near.size());
+            for (int i = 0; i < int(triangles.size()); ++i) {
+                const Triangle &t = triangles[i];
+                QVector3D hit;
+                const bool crossed = t.aabb.intersectRay(origin, direction)
+                    || Geometry::intersectionSegmentTriangle(origin, origin + direction * 5000.0f,
+                        mesh->getVertex(t.vertex1).position, mesh->getVertex(t.vertex2).position,
+                        mesh->getVertex(t.vertex3).position, t.normal, hit);
+                QVERIFY2(
+                    !crossed || contains(ray, i), qPrintable(QString("ray %1: %2").arg(q).arg(i)));
+                QVERIFY2((t.aabb.computeCenter() - centre).lengthSquared() >= radius * radius
+                        || contains(near, i),
+                    qPrintable(QString("sphere %1: %2").arg(q).arg(i)));
+            }
+            for (int i : near)
+                QVERIFY(std::find(leaves.begin(), leaves.end(), triangles[i].leaf) != leaves.end());
+        }
+    }
+}
+
+// A stroke of no step, a bump out of the octree's box, subdivisions (records added), a
+// decimation (records removed), and all in one stroke, each through a full buffer build. (Long
+// histories at the state limit are checked by tst_topology_stress.)
+void TestMesh::strokeUndoRedo()
+{
+    for (const QString ops : {"", "far", "split split", "carve", "split carve bump"}) {
+        auto mesh = makeIcosphere(3);
+        QStringList log;
+        mesh->setGpu(std::make_unique<RecordingGpu>(&log));
+        mesh->initVBO();
+        const MeshSnapshot before = snapshot(*mesh);
+        if (!ops.isEmpty())
+            applyStroke(*mesh, ops, 100);
+        VERIFY_SOUND(*mesh, true);
+        if (ops == "split split" || ops == "carve") // records added, or removed
+            QCOMPARE(mesh->getNbVertices() > int(before.vertices.size()), ops != "carve");
+        const MeshSnapshot after = snapshot(*mesh);
+        log.clear();
+        for (const char step : QByteArray("uurru")) { // the second undo and redo do nothing
+            step == 'u' ? mesh->undo() : mesh->redo();
+            VERIFY_SAME(step == 'u' ? before : after, *mesh);
+            VERIFY_MESH(*mesh);
+        }
+        QCOMPARE(log.filter(QRegularExpression("^build")).size(), ops.isEmpty() ? 0 : 3);
+    }
+}
+
+// A stroke after some undos clears the redo states: after three, after all but the oldest, after
+// every one.
+void TestMesh::newStateAfterUndos()
+{
+    for (const auto &[undos, statesAfter] : {std::pair {3, 8}, {10, 1}, {11, 1}}) {
+        auto mesh = makeIcosphere(2);
+        for (int s = 0; s < 11; ++s)
+            applyStroke(*mesh, s % 2 ? "split" : "bump carve", 7 + 13 * s);
+        for (int u = 0; u < undos; ++u)
+            mesh->undo();
+        const MeshSnapshot atNewState = snapshot(*mesh);
+        applyStroke(*mesh, "bump split", 50);
+        const MeshSnapshot current = snapshot(*mesh);
+        QCOMPARE(int(mesh->getUndoStates().size()), statesAfter);
+        QVERIFY(mesh->getRedoStates().empty() && !mesh->isFirstStateUndone());
+        mesh->redo(); // nothing to redo
+        VERIFY_SAME(current, *mesh);
+        mesh->undo();
+        VERIFY_SAME(atNewState, *mesh);
+        VERIFY_MESH(*mesh);
+        QCOMPARE(mesh->isFirstStateUndone(), statesAfter == 1);
+    }
+}
+
+// A wide stroke outgrows the budget while it runs: the older states go at once, the open one
+// keeps everything it saved and still undoes exactly.
+void TestMesh::overBudgetDuringStroke()
+{
+    std::unique_ptr<Mesh> mesh = makeIcosphere(4);
+    for (int i = 0; i < 4; ++i)
+        applyStroke(*mesh, "bump", 300 * i);
+    mesh->setHistoryBudget(mesh->getHistoryBytes() * 9 / 8);
+    QCOMPARE(int(mesh->getUndoStates().size()), 4);
+    const MeshSnapshot before = snapshot(*mesh);
+    mesh->newState();
+    for (int i = 0; i < 6; ++i)
+        bump(*mesh, 40 * i, 3.0f, 4);
+    QCOMPARE(int(mesh->getUndoStates().size()), 1);
+    QVERIFY(mesh->getHistoryBytes() > mesh->getHistoryBudget());
+    mesh->undo();
+    VERIFY_SAME(before, *mesh);
+    VERIFY_MESH(*mesh);
+}
+
+// The content number tells whether the mesh is back to a version seen before.
+void TestMesh::contentVersion()
+{
+    std::unique_ptr<Mesh> mesh = makeIcosphere(2);
+    // A press with no drag opens a state that saves nothing: the content is the same.
+    mesh->undo();
+    mesh->newState();
+    QCOMPARE(mesh->getContentVersion(), std::uint64_t(0));
+    bump(*mesh, 3, 3.0f);
+    const auto first = mesh->getContentVersion();
+    applyStroke(*mesh, "bump", 30);
+    const auto second = mesh->getContentVersion();
+    QVERIFY(first != 0 && second != first && second != 0);
+    mesh->newState();
+    QCOMPARE(mesh->getContentVersion(), second);
+    const std::vector<std::uint64_t> walk = {second, first, 0, first, second};
+    for (std::size_t i = 0; i < walk.size(); ++i) {
+        i < 3 ? mesh->undo() : mesh->redo();
+        QCOMPARE(mesh->getContentVersion(), walk[i]);
+    }
+    // A new stroke after an undo is a new content, never one seen before.
+    mesh->undo();
+    applyStroke(*mesh, "bump", 60);
+    const auto third = mesh->getContentVersion();
+    QVERIFY(third != 0 && third != first && third != second);
+    // Versions reached by undo stay right when the limit drops the oldest states, including the
+    // one that was current.
+    std::vector<std::uint64_t> versions {third};
+    for (int i = 0; i < 14; ++i) {
+        applyStroke(*mesh, "bump", 23 * i);
+        versions.push_back(mesh->getContentVersion());
+    }
+    const int kept = int(mesh->getUndoStates().size());
+    for (int k = 1; k <= kept; ++k) {
+        mesh->undo();
+        QCOMPARE(mesh->getContentVersion(), versions[versions.size() - 1 - k]);
+    }
+    mesh->redo();
+    const auto atFirst = mesh->getContentVersion();
+    mesh->newState(); // drops every state: the content they led to becomes the base
+    mesh->undo();
+    QCOMPARE(mesh->getContentVersion(), atFirst);
+    VERIFY_MESH(*mesh);
+}
+
+void TestMesh::indexListSameAsVector_data()
+{
+    QTest::addColumn<int>("seed");
+    QTest::addColumn<int>("reach"); // the sizes the edits wander around
+    QTest::newRow("inside the room") << 1 << 5;
+    QTest::newRow("across the room's end") << 2 << int(IndexList::inlineCapacity) + 2;
+    QTest::newRow("on the heap") << 3 << 40;
+}
+
+// The vertex lists with inline room against std::vector under the same edits, across the move
+// between the inline room and the heap; their copies and moves; their bytes in the history.
+void TestMesh::indexListSameAsVector()
+{
+    QFETCH(int, seed);
+    QFETCH(int, reach);
+    QRandomGenerator random(seed);
+    IndexList list;
+    std::vector<int> expected;
+    for (int step = 0; step < 3000; ++step) {
+        const int value = random.bounded(1000);
+        const int at = expected.empty() ? 0 : random.bounded(int(expected.size()));
+        const bool grow = int(expected.size()) < reach;
+        switch (random.bounded(6)) {
+        case 0:
+            if (grow)
+                list.push_back(value), expected.push_back(value);
+            break;
+        case 1:
+            if (grow)
+                list.insert(list.begin() + at, value),
+                    expected.insert(expected.begin() + at, value);
+            break;
+        case 2:
+            if (!expected.empty())
+                list.erase(list.begin() + at), expected.erase(expected.begin() + at);
+            break;
+        case 3:
+            list.resize(random.bounded(reach + 1), value);
+            expected.resize(list.size(), value);
+            break;
+        case 4: { // copies and moves keep the entries, wherever they lie
+            IndexList copy(list);
+            IndexList moved(std::move(copy));
+            list = moved;
+            moved.shrink_to_fit();
+            list = std::move(moved);
+            break;
+        }
+        default: { // assignment from a vector, then a range at the end
+            const std::vector<int> head(expected.begin(), expected.begin() + at);
+            list = expected;
+            list.insert(list.end(), head.begin(), head.end());
+            expected.insert(expected.end(), head.begin(), head.end());
+        }
+        }
+        QCOMPARE(std::vector<int>(list), expected);
+        QCOMPARE(list.heapBytes() > 0, list.capacity() > IndexList::inlineCapacity);
+    }
+    // A saved vertex counts what its lists hold outside the record.
+    Vertex v(0.0f, 0.0f, 0.0f, 0);
+    v.triangleIndices = expected;
+    QCOMPARE(HistoryMemory::recordBytes(v), sizeof(Vertex) + v.triangleIndices.heapBytes());
 }
 
 QTEST_GUILESS_MAIN(TestMesh)

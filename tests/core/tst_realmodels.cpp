@@ -3,12 +3,16 @@
 // dab and the surface's faults never growing in number: edges of more than two triangles, border
 // loops, repeated triangles, triangles with two equal corners; a closed manifold stays one.
 //
+// The same strokes on one mesh written in three units (1, 1e-4 and 1e4 times the same coordinates)
+// give the same result up to the unit factor and float rounding.
+//
 // CI runs 3 strokes per model and mode (a model missing from the corpus is skipped, or fails with
 // ARGILIUM_CORPUS_REQUIRED set, as scripts/test sets it). scripts/soak runs longer sessions:
 // ARGILIUM_SOAK_STROKES=N [ARGILIUM_SOAK_SEED=S] tst_realmodels sessions.
 
 #include "MeshAsserts.h"
 #include "MeshBytes.h"
+#include "TestIo.h"
 #include "TestMeshes.h"
 #include "geometry/Picking.h"
 #include "io/Files.h"
@@ -18,10 +22,13 @@
 #include "sculpt/StrokeScript.h"
 
 #include <QDir>
+#include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 #include <omp.h>
 
+#include <cfloat>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -34,16 +41,6 @@ const QStringList corpus = {"spider.stl", "wuson.stl", "max-export.stl", "sphere
 const QStringList shapes = {
     "repeated triangle", "cubes on an edge", "three sheets on an edge", "cones on a vertex"};
 const char *const modeNames[] = {"decimate", "subdivide", "uniform", "adaptive", "static"};
-
-QString corpusPath(const QString &name)
-{
-    QString dir = qEnvironmentVariable("ARGILIUM_CORPUS");
-    if (dir.isEmpty()) {
-        const QString cache = qEnvironmentVariable("XDG_CACHE_HOME", QDir::homePath() + "/.cache");
-        dir = cache + "/argilium/corpus";
-    }
-    return dir + '/' + name;
-}
 
 // The small shapes that are not manifolds, read from a binary STL so that their corners at equal
 // positions are welded as the readers weld them.
@@ -90,16 +87,15 @@ std::unique_ptr<Mesh> makeShape(const QString &name)
 // Empty when the surface got no worse from `before` to `after`.
 QString compareSurfaces(const SurfaceReport &before, const SurfaceReport &after)
 {
-    auto counts = [](const SurfaceReport &r) {
-        return QStringLiteral(
-            "%1 edges of 3+ triangles, %2 border loops, %3 repeated, %4 degenerate")
-            .arg(QString::number(r.nonManifoldEdges), QString::number(r.borderLoops),
-                QString::number(r.repeatedTriangles), QString::number(r.degenerateTriangles));
-    };
-    if (after.nonManifoldEdges > before.nonManifoldEdges || after.borderLoops > before.borderLoops
-        || after.repeatedTriangles > before.repeatedTriangles
-        || after.degenerateTriangles > before.degenerateTriangles)
-        return counts(before) + QStringLiteral(" became ") + counts(after);
+    const char *const names[] = {"edges of 3+ triangles", "border loops", "repeated", "degenerate"};
+    const long b[] = {before.nonManifoldEdges, before.borderLoops, before.repeatedTriangles,
+        before.degenerateTriangles};
+    const long a[] = {after.nonManifoldEdges, after.borderLoops, after.repeatedTriangles,
+        after.degenerateTriangles};
+    for (int k = 0; k < 4; ++k) {
+        if (a[k] > b[k])
+            return QStringLiteral("%1 %2 became %3").arg(names[k]).arg(b[k]).arg(a[k]);
+    }
     if (before.closed() && before.manifold() && !(after.closed() && after.manifold()))
         return QStringLiteral("a closed manifold is no longer one");
     return {};
@@ -125,10 +121,9 @@ QString runSession(Mesh &mesh, int mode, unsigned seed, int strokes)
         // Along the normal of a random triangle onto its centre, then sideways along the surface.
         const Triangle &start =
             mesh.getTriangle(static_cast<int>(engine() % mesh.getNbTriangles()));
+        const std::vector<Vertex> &v = mesh.getVertices();
         QVector3D point =
-            (mesh.getVertex(start.vertex1).position + mesh.getVertex(start.vertex2).position
-                + mesh.getVertex(start.vertex3).position)
-            / 3.0f;
+            (v[start.vertex1].position + v[start.vertex2].position + v[start.vertex3].position) / 3;
         const QVector3D normal = start.normal.isNull() ? QVector3D(0, 0, 1) : start.normal;
         QVector3D side = QVector3D::crossProduct(normal, QVector3D(0.3f, 0.5f, 0.8f)).normalized();
         Picking picking;
@@ -157,19 +152,21 @@ QString runSession(Mesh &mesh, int mode, unsigned seed, int strokes)
     return {};
 }
 
-// A model of the corpus, or one of the shapes; null (with the test skipped or failed) when a
-// corpus file is missing.
+// A model of the corpus (in $ARGILIUM_CORPUS, by default where scripts/corpus puts it), or one of
+// the shapes; null (with the test skipped, or failed under ARGILIUM_CORPUS_REQUIRED) when a corpus
+// file is missing.
 std::unique_ptr<Mesh> loadModel(const QString &name)
 {
     if (shapes.contains(name))
         return makeShape(name);
+    const QString cache = qEnvironmentVariable("XDG_CACHE_HOME", QDir::homePath() + "/.cache");
+    const QString dir = qEnvironmentVariable("ARGILIUM_CORPUS", cache + "/argilium/corpus");
     QString error;
-    std::unique_ptr<Mesh> mesh = Files::load(corpusPath(name), {}, &error);
+    std::unique_ptr<Mesh> mesh = Files::load(dir + '/' + name, {}, &error);
     if (!mesh && qEnvironmentVariableIsSet("ARGILIUM_CORPUS_REQUIRED"))
         QTest::qFail(qPrintable(error), __FILE__, __LINE__);
     else if (!mesh)
-        QTest::qSkip(
-            qPrintable(error + QStringLiteral(" (run scripts/corpus)")), __FILE__, __LINE__);
+        QTest::qSkip(qPrintable(error + " (run scripts/corpus)"), __FILE__, __LINE__);
     return mesh;
 }
 
@@ -187,6 +184,8 @@ private slots:
     void reportedStroke();
     void weld_data();
     void weld();
+    void sameStrokeAtEveryScale_data();
+    void sameStrokeAtEveryScale();
 };
 
 void TestRealModels::sessions_data()
@@ -304,6 +303,78 @@ void TestRealModels::weld()
         const SurfaceReport expected = surfaceReport(*stl);
         QCOMPARE(surface.borderEdges, expected.borderEdges);
         QCOMPARE(surface.borderLoops, expected.borderLoops);
+    }
+}
+
+void TestRealModels::sameStrokeAtEveryScale_data()
+{
+    QTest::addColumn<int>("tool");
+    QTest::addColumn<int>("mode");
+    QTest::newRow("inflate, uniform") << int(INFLATE) << int(UNIFORMISATION);
+    QTest::newRow("smooth, subdivide") << int(SMOOTH) << int(SUBDIVISION);
+}
+
+// Triangle normals come from the scaled corners (a reader's, in file units, were null for small
+// triangles), and the saved file's normals are of unit length along the corners' cross product.
+void TestRealModels::sameStrokeAtEveryScale()
+{
+    QFETCH(int, tool);
+    QFETCH(int, mode);
+    // A sphere of 1,280 triangles of radius about 1, made a little uneven so that no two edges
+    // are of equal length (a tie could then be broken differently at each scale).
+    TestMeshes::IcosphereData data = TestMeshes::icosphereData(3);
+    for (std::size_t i = 0; i < data.positions.size(); ++i)
+        data.positions[i] *= 1.0f + 0.05f * std::sin(float(i) * 12.9898f);
+    const MeshBytes::FaceList faces(data.triangles.begin(), data.triangles.end());
+    StrokeScript script;
+    script.tool = tool;
+    script.topology = mode;
+    script.intensity = 1.0f;
+    const int dabs = 20;
+    for (int k = 0; k < dabs; ++k) {
+        const QVector3D d = QVector3D(std::cos(0.05f * k), std::sin(0.05f * k), 0.4f).normalized();
+        script.dabs.push_back({{d * 400.0f, -d}, 40.0f});
+    }
+    // Loaded positions differ between the scales by the rounding of the file's coordinates and of
+    // the scale factor, a few float steps of the 500-unit frame; each dab moves vertices along
+    // normals computed from positions that differ so, which can add as much again.
+    const float tolerance = 500.0f * 16.0f * FLT_EPSILON * (1 + dabs);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("saved.stl"));
+    std::vector<QVector3D> reference, referencePositions;
+    for (const float scale : {1.0f, 1e-4f, 1e4f}) {
+        MeshBytes::PositionList scaled = data.positions;
+        for (QVector3D &p : scaled)
+            p *= scale;
+        QString error;
+        auto mesh = Files::loadBytes(
+            Files::Kind::Stl, MeshBytes::binarySTL(MeshBytes::facetsOf(scaled, faces)), {}, &error);
+        QVERIFY2(mesh, qPrintable(error));
+        QCOMPARE(replayStroke(*mesh, script).hits, dabs);
+        VERIFY_MESH(*mesh);
+        const std::vector<QVector3D> sculpted = TestMeshes::positions(*mesh);
+        if (referencePositions.empty())
+            referencePositions = sculpted;
+        QCOMPARE(sculpted.size(), referencePositions.size());
+        for (std::size_t i = 0; i < sculpted.size(); ++i)
+            QVERIFY((sculpted[i] - referencePositions[i]).length() < tolerance);
+        QVERIFY(Files::saveSTL(*mesh, path, {}, &error));
+        const QByteArray bytes = TestIo::readFile(path);
+        QCOMPARE(bytes.size(), 84 + 50 * qsizetype(mesh->getNbTriangles()));
+        for (int t = 0; t < mesh->getNbTriangles(); ++t) {
+            QVector3D v[4]; // the normal, then the corners back in the file's units
+            for (int k = 0; k < 12; ++k)
+                v[k / 3][k % 3] = qFromLittleEndian<float>(bytes.constData() + 84 + 50 * t + 4 * k)
+                    / (k < 3 ? 1.0f : scale);
+            QVERIFY(std::abs(v[0].length() - 1.0f) < 1e-5f);
+            QVERIFY(QVector3D::dotProduct(v[0], QVector3D::normal(v[1], v[2], v[3])) > 1 - 1e-4f);
+            for (int k = 1; k < 4; ++k) {
+                if (scale == 1.0f)
+                    reference.push_back(v[k]);
+                QVERIFY((v[k] - reference[3 * t + k - 1]).length()
+                    < tolerance / (mesh->getScale() * scale));
+            }
+        }
     }
 }
 
