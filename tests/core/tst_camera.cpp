@@ -36,15 +36,8 @@ private slots:
     void motion()
     {
         const float limit = Camera::minDistance;
-        const struct
-        {
-            const char *name;
-            int mode;
-            float zoom;
-            QPointF pan;
-            QPoint keys;
-            QVector3D origin;
-        } rows[] = {
+        // Name, mode, zoom, pan, keys, where the origin is seen.
+        const std::tuple<const char *, int, float, QPointF, QPoint, QVector3D> rows[] = {
             {"one notch in", 0, 0.012f, {}, {}, {0, 0, -155.2f}},
             {"a huge step stops at the limit, pan kept", 1, 5.0f, {0.01, 0.02}, {},
                 {4, -8, -limit}},
@@ -77,15 +70,9 @@ private slots:
     // length in radians: half the width is one radian.
     void trackballDrag()
     {
-        const struct
-        {
-            int mode;
-            QPointF from, to;
-            float degrees;
-            QVector3D axis;
-        } rows[] = {{0, centre, {800, 300}, 90.0f, {0, 1, 0}},
-            {0, centre, {400, -3000}, 90.0f, {-1, 0, 0}}, {0, {523, 77}, {523, 77}, 0.0f, {}},
-            {0, {0, 300}, {800, 300}, 0.0f, {}},
+        const std::tuple<int, QPointF, QPointF, float, QVector3D> rows[] = {
+            {0, centre, {800, 300}, 90.0f, {0, 1, 0}}, {0, centre, {400, -3000}, 90.0f, {-1, 0, 0}},
+            {0, {523, 77}, {523, 77}, 0.0f, {}}, {0, {0, 300}, {800, 300}, 0.0f, {}},
             {1, {800, 300}, centre, float(180.0 / std::numbers::pi), {0, -1, 0}}};
         for (const auto &[mode, from, to, degrees, axis] : rows) {
             Camera c = fittedCamera(mode, 1.0f);
@@ -166,14 +153,9 @@ private slots:
     // pixel ratio 2) is truncated and never negative, the transform's at least a pixel.
     void screenTransform()
     {
-        const struct
-        {
-            int mode;
-            QPointF dragTo;
-            QVector3D point;
-            QSizeF size;
-            QRect rect;
-        } rows[] = {{0, {650, 120}, {50, -80, 120}, {300, 900}, {0, 0, 600, 1800}},
+        // Mode, where a drag from the centre ends, the point, the view's size and its GL viewport.
+        const std::tuple<int, QPointF, QVector3D, QSizeF, QRect> rows[] = {
+            {0, {650, 120}, {50, -80, 120}, {300, 900}, {0, 0, 600, 1800}},
             {1, {100, 480}, {-3000, 2000, -40000}, {800.7, 600.4}, {0, 0, 1601, 1200}},
             {2, {450, 270}, {30, 40, -500}, {800, 600}, {0, 0, 1600, 1200}},
             {0, {450, 270}, {30, 40, -500}, {-1, -1}, {}}};
