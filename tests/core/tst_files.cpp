@@ -176,7 +176,8 @@ private slots:
 
     // No mesh and a one-line reason (a part of the expected message), given before the pipeline;
     // every prefix of the file gives no mesh or a sound one, without reading out of bounds; a
-    // name with none of the three endings, or a folder, is refused before anything is read.
+    // name with none of the three endings, or a folder, is refused before anything is read, and a
+    // damaged file read through its name as from memory.
     void damagedFiles()
     {
         const FacetList facets = facetsOf(cubePositions, cubeFaces);
@@ -244,9 +245,9 @@ private slots:
         for (const auto &[kind, bytes, reason] : cases) {
             writeSeed(kind, bytes);
             QStringList messages;
-            QString error;
+            QString error, format;
             QVERIFY(!Files::loadBytes(
-                kind, bytes, [&](const QString &m) { messages << m; }, &error));
+                kind, bytes, [&](const QString &m) { messages << m; }, &error, &format));
             QVERIFY2(error.contains(reason) && !error.contains(u'\n'),
                 qPrintable(reason + " / " + error));
             QCOMPARE(messages, QStringList {"Loading : parsing"});
@@ -254,9 +255,10 @@ private slots:
                 if (std::unique_ptr<Mesh> part = Files::loadBytes(kind, bytes.left(n), {}, &error))
                     QVERIFY2(checkMesh(*part).isEmpty(), qPrintable(reason));
         }
-        QVERIFY(QDir(dir_.path()).mkpath("folder.stl") && writeFile(dir_.filePath("a.ply"), text));
-        for (const auto &[name, reason] :
-            {std::pair {"a.ply", "does not end in .stl"}, {"folder.stl", "it is a folder"}}) {
+        QVERIFY(QDir(dir_.path()).mkpath("folder.stl") && writeFile(dir_.filePath("a.ply"), text)
+            && writeFile(dir_.filePath("a.obj"), three + "f 1 2\n"));
+        for (const auto &[name, reason] : {std::pair {"a.ply", "does not end in .stl"},
+                 {"folder.stl", "it is a folder"}, {"a.obj", "it has 2"}}) {
             QString error;
             QVERIFY(!Files::load(dir_.filePath(name), {}, &error) && error.contains(reason));
         }
