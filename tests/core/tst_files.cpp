@@ -13,6 +13,7 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <bit>
 #include <csignal>
 #include <cstring>
 #include <functional>
@@ -33,7 +34,8 @@ const auto stl = Files::Kind::Stl, obj = Files::Kind::Obj, tds = Files::Kind::Th
 // The same floats, bit for bit (-0 differs from 0).
 bool sameBits(const PositionList &a, const PositionList &b)
 {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(a[0])) == 0;
+    return a.size() == b.size()
+        && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(a[0])) == 0);
 }
 
 // Percents from 0 to 100, each higher than the one before.

@@ -198,9 +198,9 @@ private slots:
         }
         QVERIFY(hits > int(rays.size()) / 4);
         for (std::size_t k = 0; k < vertices.size() + 200; ++k) {
-            QVector3D centre = randomVector() * 0.5f * size;
+            QVector3D centre = bounds.computeCenter() + randomVector() * 0.5f * size;
             float r2 = std::pow(size * (k % 2 ? 1e-4f : 0.1f) * (1.0f + unit(random) * 0.5f), 2.0f);
-            if (k < vertices.size()) {
+            if (k < vertices.size() && !vertices[k].ringIndices.empty()) {
                 centre = vertices[k].position;
                 r2 = (vertices[vertices[k].ringIndices[0]].position - centre).lengthSquared();
                 r2 = k % 2 ? std::nextafter(r2, 1e30f) : r2;
