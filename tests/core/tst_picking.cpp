@@ -42,7 +42,7 @@ std::unique_ptr<Mesh> gridsAndSliver()
         const int first = static_cast<int>(positions.size());
         for (int y = 0; y <= n; ++y)
             for (int x = 0; x <= n; ++x)
-                positions.emplace_back(float(x - n / 2), float(y - n / 2), z);
+                positions.emplace_back(float(x) - 0.5f * n, float(y) - 0.5f * n, z);
         for (int y = 0; y < n; ++y)
             for (int x = 0; x < n; ++x) {
                 const int v = first + y * (n + 1) + x;

@@ -40,6 +40,7 @@ StrokeScript stroke(int tool, int topology, const std::vector<float> &xs, float 
 std::vector<float> spaced(float a, float b, int n)
 {
     std::vector<float> xs;
+    xs.reserve(n);
     for (int k = 0; k < n; ++k)
         xs.push_back(n > 1 ? a + (b - a) * float(k) / float(n - 1) : 0.5f * (a + b));
     return xs;
