@@ -137,17 +137,17 @@ void Octree::split(Mesh &mesh)
 
 namespace {
 
-// The descent of addTriangle, with the triangle's record and centre found once for all levels.
+// The descent of addTriangle below a node whose cell holds the centre, with the triangle's
+// record and centre found once for all levels.
 bool placeTriangle(Octree &node, Triangle &t, int triangle, const QVector3D &center)
 {
-    if (!node.aabbSplit.containsPoint(center))
-        return false;
     node.aabbLoose.expandsWithBox(t.aabb);
     if (!node.isLeaf()) {
         // Neighbouring cells can overlap by a rounding step: the first child that takes the
         // triangle keeps it, so it is never listed twice.
         for (auto &child : node.children) {
-            if (placeTriangle(*child, t, triangle, center))
+            if (child->aabbSplit.containsPoint(center)
+                && placeTriangle(*child, t, triangle, center))
                 return true;
         }
         return false;
@@ -163,7 +163,8 @@ bool placeTriangle(Octree &node, Triangle &t, int triangle, const QVector3D &cen
 bool Octree::addTriangle(Mesh &mesh, int triangle)
 {
     Triangle &t = mesh.getTriangles()[triangle];
-    return placeTriangle(*this, t, triangle, t.aabb.computeCenter());
+    const QVector3D center = t.aabb.computeCenter();
+    return aabbSplit.containsPoint(center) && placeTriangle(*this, t, triangle, center);
 }
 
 void Octree::collectRay(
@@ -211,8 +212,8 @@ std::vector<Octree::RayLeaf> Octree::intersectRayLeaves(
     return result;
 }
 
-void Octree::collectSphere(const QVector3D &center, float radiusSquared,
-    std::vector<Octree *> &leaves, std::vector<int> &result)
+void Octree::intersectSphereLeaves(
+    const QVector3D &center, float radiusSquared, std::vector<Octree *> &leaves)
 {
     // The loose box, which holds the boxes of the triangles below: a vertex inside the sphere
     // belongs to a triangle whose centre, and so whose cell, may lie well outside the sphere.
@@ -220,18 +221,21 @@ void Octree::collectSphere(const QVector3D &center, float radiusSquared,
         return;
     if (isLeaf()) {
         leaves.push_back(this);
-        result.insert(result.end(), triangleIndices.begin(), triangleIndices.end());
         return;
     }
     for (auto &child : children)
-        child->collectSphere(center, radiusSquared, leaves, result);
+        child->intersectSphereLeaves(center, radiusSquared, leaves);
 }
 
 std::vector<int> Octree::intersectSphere(
     const QVector3D &center, float radiusSquared, std::vector<Octree *> &leaves)
 {
+    const std::size_t first = leaves.size();
+    intersectSphereLeaves(center, radiusSquared, leaves);
     std::vector<int> result;
-    collectSphere(center, radiusSquared, leaves, result);
+    for (std::size_t k = first; k < leaves.size(); ++k)
+        result.insert(
+            result.end(), leaves[k]->triangleIndices.begin(), leaves[k]->triangleIndices.end());
     return result;
 }
 
