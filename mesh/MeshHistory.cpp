@@ -61,11 +61,6 @@ void Mesh::newState()
     state.serial = ++stateSerial_;
     state.triangleCount = getNbTriangles();
     state.vertexCount = getNbVertices();
-    // Room for a copy of every record: a stroke never stops to move the records it has saved
-    // (a move of tens of megabytes, once the state is large), and the room costs no resident
-    // memory until it is used. The state gives back what it did not use when it closes.
-    state.savedTriangles.reserve(triangles_.size());
-    state.savedVertices.reserve(vertices_.size());
     if (octree_)
         state.octreeBox = octree_->aabbSplit;
 }
