@@ -4,6 +4,7 @@
 #include "Triangle.h"
 
 #include <algorithm>
+#include <cmath>
 
 Octree::Octree(Octree *parent, int depth)
     : parent(parent)
@@ -143,6 +144,25 @@ bool placeTriangle(Octree &node, Triangle &t, int triangle, const QVector3D &cen
 {
     node.aabbLoose.expandsWithBox(t.aabb);
     if (!node.isLeaf()) {
+        // A centre clear of the three middle planes (by far more than the rounding of the
+        // children's cells) can only lie in the child of its octant: that child alone is tried.
+        const Aabb &cell = node.aabbSplit;
+        float size = 0.0f;
+        for (int k = 0; k < 3; ++k)
+            size = std::max({size, std::abs(cell.min[k]), std::abs(cell.max[k])});
+        const float clearance = 1e-5f * size;
+        const QVector3D middle = cell.computeCenter();
+        const QVector3D offset = center - middle;
+        if (std::abs(offset.x()) > clearance && std::abs(offset.y()) > clearance
+            && std::abs(offset.z()) > clearance) {
+            // Slots by octant (x, y, z high): see Octree::childCell.
+            static constexpr int slotOfOctant[8] = {0, 1, 4, 5, 3, 2, 7, 6};
+            const int octant = (offset.x() > 0.0f ? 1 : 0) | (offset.y() > 0.0f ? 2 : 0)
+                | (offset.z() > 0.0f ? 4 : 0);
+            Octree &child = *node.children[slotOfOctant[octant]];
+            if (child.aabbSplit.containsPoint(center))
+                return placeTriangle(child, t, triangle, center);
+        }
         // Neighbouring cells can overlap by a rounding step: the first child that takes the
         // triangle keeps it, so it is never listed twice.
         for (auto &child : node.children) {

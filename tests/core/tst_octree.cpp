@@ -101,8 +101,9 @@ void TestOctree::depthLimit()
     VERIFY_MESH(*mesh);
 }
 
-// The root's child holding a triangle's centre: inside a cell, on the boundaries between cells
-// (the lower slot), on the root's faces and corner, and outside the root (the nearest slot).
+// The root's child holding a triangle's centre, at the split and when placed again: inside a
+// cell, on the boundaries between cells (the lower slot), on the root's faces and corner, and
+// outside the root (the nearest slot).
 void TestOctree::childSlot()
 {
     for (const auto &[centre, slot] : {std::pair {QVector3D(3, 1, 3), 2}, {QVector3D(1, 3, 3), 7},
@@ -116,6 +117,14 @@ void TestOctree::childSlot()
         while (node->depth > 1)
             node = node->parent;
         QCOMPARE(node, mesh->getOctree()->children[slot].get());
+        // Placed again from the root (when inside it), it lands in the same leaf.
+        Triangle &t = mesh->getTriangles().back();
+        Octree *leaf = t.leaf;
+        if (mesh->getOctree()->aabbSplit.containsPoint(centre)) {
+            leaf->removeAt(*mesh, t.leafIndex);
+            QVERIFY(mesh->getOctree()->addTriangle(*mesh, mesh->getNbTriangles() - 1));
+            QCOMPARE(t.leaf, leaf);
+        }
         VERIFY_MESH(*mesh);
     }
 }
