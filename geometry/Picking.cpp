@@ -29,6 +29,14 @@ bool Picking::intersectRay(Mesh *m, const QVector3D &nearPoint, const QVector3D 
     float best = std::numeric_limits<float>::max();
     int bestTriangle = -1;
     QVector3D bestPoint = intersectionPoint;
+    // A crossing lies on the line, and in the triangle's plane within a few float steps of the
+    // triangle (the edge allowance): a triangle whose box is farther from the line than its
+    // half-diagonal by a margin ten times those steps is not crossed, and its corners are not
+    // read. The half-diagonal is bounded by the sum of the half-extents; a NaN never skips.
+    auto magnitude = [](const QVector3D &v) {
+        return std::abs(v.x()) + std::abs(v.y()) + std::abs(v.z());
+    };
+    const float margin = 1e-5f * (magnitude(nearPoint) + magnitude(farPoint - nearPoint));
     for (const Octree::RayLeaf &hit : leaves) {
         if (bestTriangle >= 0) {
             const float reach = std::sqrt(best);
@@ -37,6 +45,13 @@ bool Picking::intersectRay(Mesh *m, const QVector3D &nearPoint, const QVector3D 
         }
         for (int t : hit.leaf->triangleIndices) {
             const Triangle &tri = triangles[t];
+            const QVector3D middle = tri.aabb.computeCenter();
+            const QVector3D w = middle - nearPoint;
+            const QVector3D off = w - direction * QVector3D::dotProduct(w, direction);
+            const float reach = magnitude((tri.aabb.max - tri.aabb.min) * 0.5f) + margin
+                + 1e-5f * magnitude(middle);
+            if (off.lengthSquared() > reach * reach)
+                continue;
             QVector3D crossing;
             if (!Geometry::intersectionSegmentTriangle(nearPoint, farPoint,
                     vertices[tri.vertex1].position, vertices[tri.vertex2].position,
