@@ -29,6 +29,14 @@ bool Picking::intersectRay(Mesh *m, const QVector3D &nearPoint, const QVector3D 
     float best = std::numeric_limits<float>::max();
     int bestTriangle = -1;
     QVector3D bestPoint = intersectionPoint;
+    // A crossing lies on the line, and in the triangle's plane within a few float steps of the
+    // triangle (the edge allowance): a triangle whose box is farther from the line than its
+    // half-diagonal by a margin ten times those steps is not crossed, and its corners are not
+    // read. The half-diagonal is bounded by the sum of the half-extents; a NaN never skips.
+    auto magnitude = [](const QVector3D &v) {
+        return std::abs(v.x()) + std::abs(v.y()) + std::abs(v.z());
+    };
+    const float margin = 1e-5f * (magnitude(nearPoint) + magnitude(farPoint - nearPoint));
     for (const Octree::RayLeaf &hit : leaves) {
         if (bestTriangle >= 0) {
             const float reach = std::sqrt(best);
@@ -37,6 +45,13 @@ bool Picking::intersectRay(Mesh *m, const QVector3D &nearPoint, const QVector3D 
         }
         for (int t : hit.leaf->triangleIndices) {
             const Triangle &tri = triangles[t];
+            const QVector3D middle = tri.aabb.computeCenter();
+            const QVector3D w = middle - nearPoint;
+            const QVector3D off = w - direction * QVector3D::dotProduct(w, direction);
+            const float reach = magnitude((tri.aabb.max - tri.aabb.min) * 0.5f) + margin
+                + 1e-5f * magnitude(middle);
+            if (off.lengthSquared() > reach * reach)
+                continue;
             QVector3D crossing;
             if (!Geometry::intersectionSegmentTriangle(nearPoint, farPoint,
                     vertices[tri.vertex1].position, vertices[tri.vertex2].position,
@@ -98,30 +113,51 @@ void Picking::pickVerticesInSphere(float radiusSquared)
     if (!mesh || !mesh->getOctree())
         return;
 
-    const std::vector<int> triangles = mesh->getOctree()->intersectSphere(
-        intersectionPoint, radiusSquared, mesh->getLeavesUpdate());
+    std::vector<Octree *> &leaves = mesh->getLeavesUpdate();
+    const std::size_t firstLeaf = leaves.size();
+    mesh->getOctree()->intersectSphereLeaves(intersectionPoint, radiusSquared, leaves);
 
-    // The corners of those triangles, each once in order of first appearance (as
-    // Mesh::getVerticesFromTriangles lists them), tested against the sphere as they come.
+    // The corners of the leaves' triangles, each once in order of first appearance (as
+    // Mesh::getVerticesFromTriangles lists them), tested against the sphere as they come. A
+    // triangle whose box is out of the sphere has no corner inside: its corners are not read.
+    // The box's distance comes from coordinate differences never larger than a corner's, and a
+    // relative margin covers any difference in the rounding of the two sums.
     const int visit = ++Vertex::visitCounter;
     const int counter = ++Vertex::brushCounter;
     std::vector<Vertex> &vertices = mesh->getVertices();
     const std::vector<Triangle> &records = mesh->getTriangles();
+    const QVector3D c = intersectionPoint;
+    const float reach = radiusSquared * 1.0001f;
+    auto gap = [](float centre, float low, float high) {
+        if (centre < low)
+            return low - centre;
+        if (centre > high)
+            return centre - high;
+        return 0.0f;
+    };
     auto test = [&](int i) {
         Vertex &v = vertices[i];
         if (v.visitStamp == visit)
             return;
         v.visitStamp = visit;
-        if ((v.position - intersectionPoint).lengthSquared() < radiusSquared) {
+        if ((v.position - c).lengthSquared() < radiusSquared) {
             v.brushStamp = counter;
             pickedVertices.push_back(i);
         }
     };
-    for (int t : triangles) {
-        const Triangle &tri = records[t];
-        test(tri.vertex1);
-        test(tri.vertex2);
-        test(tri.vertex3);
+    for (std::size_t k = firstLeaf; k < leaves.size(); ++k) {
+        for (int t : leaves[k]->triangleIndices) {
+            const Triangle &tri = records[t];
+            const Aabb &box = tri.aabb;
+            const float gx = gap(c.x(), box.min.x(), box.max.x());
+            const float gy = gap(c.y(), box.min.y(), box.max.y());
+            const float gz = gap(c.z(), box.min.z(), box.max.z());
+            if (gx * gx + gy * gy + gz * gz >= reach)
+                continue;
+            test(tri.vertex1);
+            test(tri.vertex2);
+            test(tri.vertex3);
+        }
     }
 
     if (pickedVertices.empty() && pickedTriangle >= 0 && pickedTriangle < mesh->getNbTriangles()) {

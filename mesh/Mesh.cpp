@@ -5,6 +5,70 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// Four vectors made unit at once, given by their coordinates (x, y, z, each of four lanes): as
+// Geometry::unitVector does (`normalized` false) or as QVector3D::normalized does (true), with
+// the same operations in the same order, so that every lane gets the same bits as one vector
+// alone would: the length as std::hypot of three floats computes it (scaled by the largest
+// magnitude), then the division of each coordinate by it.
+void unitFour(float *x, float *y, float *z, bool normalized)
+{
+#if defined(__SSE2__)
+    const __m128 vx = _mm_loadu_ps(x);
+    const __m128 vy = _mm_loadu_ps(y);
+    const __m128 vz = _mm_loadu_ps(z);
+    const __m128 sign = _mm_set1_ps(-0.0f);
+    const __m128 ax = _mm_andnot_ps(sign, vx);
+    const __m128 ay = _mm_andnot_ps(sign, vy);
+    const __m128 az = _mm_andnot_ps(sign, vz);
+    auto select = [](__m128 mask, __m128 yes, __m128 no) {
+        return _mm_or_ps(_mm_and_ps(mask, yes), _mm_andnot_ps(mask, no));
+    };
+    // a = x < y ? (y < z ? z : y) : (x < z ? z : x), on the magnitudes.
+    const __m128 a = select(_mm_cmplt_ps(ax, ay), select(_mm_cmplt_ps(ay, az), az, ay),
+        select(_mm_cmplt_ps(ax, az), az, ax));
+    const __m128 qx = _mm_div_ps(ax, a);
+    const __m128 qy = _mm_div_ps(ay, a);
+    const __m128 qz = _mm_div_ps(az, a);
+    const __m128 sum =
+        _mm_add_ps(_mm_add_ps(_mm_mul_ps(qx, qx), _mm_mul_ps(qy, qy)), _mm_mul_ps(qz, qz));
+    const __m128 zero = _mm_setzero_ps();
+    // A zero largest magnitude gives a zero length (a NaN one goes through the formula).
+    const __m128 length = _mm_andnot_ps(_mm_cmpeq_ps(a, zero), _mm_mul_ps(a, _mm_sqrt_ps(sum)));
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 fuzz = _mm_set1_ps(0.00001f);
+    const __m128 unitAlready = _mm_cmple_ps(_mm_andnot_ps(sign, _mm_sub_ps(length, one)), fuzz);
+    // Lanes whose result is the zero vector.
+    const __m128 null = normalized
+        ? _mm_andnot_ps(unitAlready, _mm_cmple_ps(_mm_andnot_ps(sign, length), fuzz))
+        : _mm_andnot_ps(_mm_and_ps(_mm_cmpgt_ps(length, zero),
+                            _mm_cmple_ps(length, _mm_set1_ps(std::numeric_limits<float>::max()))),
+            _mm_castsi128_ps(_mm_set1_epi32(-1)));
+    auto finish = [&](__m128 v) {
+        return _mm_andnot_ps(null, select(unitAlready, v, _mm_div_ps(v, length)));
+    };
+    _mm_storeu_ps(x, finish(vx));
+    _mm_storeu_ps(y, finish(vy));
+    _mm_storeu_ps(z, finish(vz));
+#else
+    for (int lane = 0; lane < 4; ++lane) {
+        const QVector3D v(x[lane], y[lane], z[lane]);
+        const QVector3D u = normalized ? v.normalized() : Geometry::unitVector(v);
+        x[lane] = u.x();
+        y[lane] = u.y();
+        z[lane] = u.z();
+    }
+#endif
+}
+
+} // namespace
 
 Mesh::Mesh()
     : currentState_(undoStates_.end())
@@ -189,32 +253,62 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
     }
 
     // Normals and boxes, and at the same time, since the cells do not change here, which
-    // triangles the octree pass has anything to do for.
+    // triangles the octree pass has anything to do for. Four triangles at a time: their cross
+    // products are made unit together.
     const int nbT = static_cast<int>(triangles.size());
     std::vector<char> &octreeWork = octreeWork_;
     octreeWork.resize(nbT);
+    const int blocksT = (nbT + 3) / 4;
 #pragma omp parallel for schedule(static) if (nbT > parallelMinimum)
-    for (int k = 0; k < nbT; ++k) {
-        Triangle &t = triangles_[triangles[k]];
-        const QVector3D &a = vertices_[t.vertex1].position;
-        const QVector3D &b = vertices_[t.vertex2].position;
-        const QVector3D &c = vertices_[t.vertex3].position;
-        t.normal = Geometry::triangleNormal(a, b, c);
-        t.aabb = Geometry::triangleBox(a, b, c);
-        octreeWork[k] = !t.leaf || !t.leaf->aabbSplit.containsPoint(t.aabb.computeCenter())
-            || !t.aabb.contains(t.leaf->aabbLoose);
+    for (int block = 0; block < blocksT; ++block) {
+        const int first = block * 4;
+        const int count = std::min(4, nbT - first);
+        float x[4] = {};
+        float y[4] = {};
+        float z[4] = {};
+        for (int j = 0; j < count; ++j) {
+            Triangle &t = triangles_[triangles[first + j]];
+            const QVector3D &a = vertices_[t.vertex1].position;
+            const QVector3D &b = vertices_[t.vertex2].position;
+            const QVector3D &c = vertices_[t.vertex3].position;
+            const QVector3D cross = QVector3D::crossProduct(b - a, c - a);
+            x[j] = cross.x();
+            y[j] = cross.y();
+            z[j] = cross.z();
+            t.aabb = Geometry::triangleBox(a, b, c);
+        }
+        unitFour(x, y, z, false);
+        for (int j = 0; j < count; ++j) {
+            Triangle &t = triangles_[triangles[first + j]];
+            t.normal = QVector3D(x[j], y[j], z[j]);
+            octreeWork[first + j] = !t.leaf
+                || !t.leaf->aabbSplit.containsPoint(t.aabb.computeCenter())
+                || !t.aabb.contains(t.leaf->aabbLoose);
+        }
     }
 
     updateOctree(triangles, octreeWork);
 
     const int nbV = static_cast<int>(vertices.size());
+    const int blocksV = (nbV + 3) / 4;
 #pragma omp parallel for schedule(static) if (nbV > parallelMinimum)
-    for (int k = 0; k < nbV; ++k) {
-        Vertex &v = vertices_[vertices[k]];
-        QVector3D sum;
-        for (int t : v.triangleIndices)
-            sum += triangles_[t].normal;
-        v.normal = sum.normalized();
+    for (int block = 0; block < blocksV; ++block) {
+        const int first = block * 4;
+        const int count = std::min(4, nbV - first);
+        float x[4] = {};
+        float y[4] = {};
+        float z[4] = {};
+        for (int j = 0; j < count; ++j) {
+            QVector3D sum;
+            for (int t : vertices_[vertices[first + j]].triangleIndices)
+                sum += triangles_[t].normal;
+            x[j] = sum.x();
+            y[j] = sum.y();
+            z[j] = sum.z();
+        }
+        unitFour(x, y, z, true);
+        for (int j = 0; j < count; ++j)
+            vertices_[vertices[first + j]].normal = QVector3D(x[j], y[j], z[j]);
     }
 
     if (gpu_) {

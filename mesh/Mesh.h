@@ -99,6 +99,12 @@ public:
     // --- History ---
     void newState();
     void pushState(const std::vector<int> &triangles, const std::vector<int> &vertices);
+    // pushState(v's triangles, v's ring), without copying the lists.
+    void pushNeighbourhood(int v);
+    // getTrianglesFromVertices(vertices), pushing those triangles and the vertices into the
+    // current state in the same pass (the records saved, and their order, are those of
+    // pushState(getTrianglesFromVertices(vertices), vertices)).
+    std::vector<int> pushStateAround(const std::vector<int> &vertices);
     void undo();
     void redo();
     const std::list<State> &getUndoStates() const { return undoStates_; }
@@ -146,6 +152,9 @@ private:
     void clearOctree();
     // Drops the oldest states, never the current one, while the history is over its budget.
     void enforceHistoryBudget();
+    // pushState over two ranges of indices.
+    void pushRecords(const int *trianglesBegin, const int *trianglesEnd, const int *verticesBegin,
+        const int *verticesEnd);
     // Discards the oldest undo state, which must be applied (at or before the current state).
     void dropOldestState();
 

@@ -67,25 +67,71 @@ void Mesh::newState()
 
 void Mesh::pushState(const std::vector<int> &triangles, const std::vector<int> &vertices)
 {
+    pushRecords(triangles.data(), triangles.data() + triangles.size(), vertices.data(),
+        vertices.data() + vertices.size());
+}
+
+void Mesh::pushNeighbourhood(int v)
+{
+    // The lists are read in place: nothing is added to them while records are saved.
+    const Vertex &vertex = vertices_[v];
+    pushRecords(vertex.triangleIndices.begin(), vertex.triangleIndices.end(),
+        vertex.ringIndices.begin(), vertex.ringIndices.end());
+}
+
+void Mesh::pushRecords(const int *trianglesBegin, const int *trianglesEnd, const int *verticesBegin,
+    const int *verticesEnd)
+{
     if (currentState_ == undoStates_.end())
         return;
     State &state = *currentState_;
     const int counter = historyCounter;
-    for (int index : triangles) {
-        Triangle &t = triangles_[index];
+    for (const int *it = trianglesBegin; it != trianglesEnd; ++it) {
+        Triangle &t = triangles_[*it];
         if (t.historyStamp == counter)
             continue;
         t.historyStamp = counter;
         state.savedTriangles.push_back(t);
     }
-    for (int index : vertices) {
-        Vertex &v = vertices_[index];
+    for (const int *it = verticesBegin; it != verticesEnd; ++it) {
+        Vertex &v = vertices_[*it];
         if (v.historyStamp == counter)
             continue;
         v.historyStamp = counter;
         state.savedVertices.push_back(v);
     }
     enforceHistoryBudget();
+}
+
+std::vector<int> Mesh::pushStateAround(const std::vector<int> &vertices)
+{
+    if (currentState_ == undoStates_.end())
+        return getTrianglesFromVertices(vertices);
+    State &state = *currentState_;
+    const int historyStamp = historyCounter;
+    const int visit = ++Triangle::visitCounter;
+    std::vector<int> result;
+    result.reserve(vertices.size() * 2);
+    for (int i : vertices) {
+        Vertex &v = vertices_[i];
+        if (v.historyStamp != historyStamp) {
+            v.historyStamp = historyStamp;
+            state.savedVertices.push_back(v);
+        }
+        for (int index : v.triangleIndices) {
+            Triangle &t = triangles_[index];
+            if (t.visitStamp == visit)
+                continue;
+            t.visitStamp = visit;
+            result.push_back(index);
+            if (t.historyStamp != historyStamp) {
+                t.historyStamp = historyStamp;
+                state.savedTriangles.push_back(t);
+            }
+        }
+    }
+    enforceHistoryBudget();
+    return result;
 }
 
 void Mesh::setHistoryBudget(std::size_t bytes)

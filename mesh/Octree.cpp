@@ -4,6 +4,7 @@
 #include "Triangle.h"
 
 #include <algorithm>
+#include <cmath>
 
 Octree::Octree(Octree *parent, int depth)
     : parent(parent)
@@ -137,17 +138,36 @@ void Octree::split(Mesh &mesh)
 
 namespace {
 
-// The descent of addTriangle, with the triangle's record and centre found once for all levels.
+// The descent of addTriangle below a node whose cell holds the centre, with the triangle's
+// record and centre found once for all levels.
 bool placeTriangle(Octree &node, Triangle &t, int triangle, const QVector3D &center)
 {
-    if (!node.aabbSplit.containsPoint(center))
-        return false;
     node.aabbLoose.expandsWithBox(t.aabb);
     if (!node.isLeaf()) {
+        // A centre clear of the three middle planes (by far more than the rounding of the
+        // children's cells) can only lie in the child of its octant: that child alone is tried.
+        const Aabb &cell = node.aabbSplit;
+        float size = 0.0f;
+        for (int k = 0; k < 3; ++k)
+            size = std::max({size, std::abs(cell.min[k]), std::abs(cell.max[k])});
+        const float clearance = 1e-5f * size;
+        const QVector3D middle = cell.computeCenter();
+        const QVector3D offset = center - middle;
+        if (std::abs(offset.x()) > clearance && std::abs(offset.y()) > clearance
+            && std::abs(offset.z()) > clearance) {
+            // Slots by octant (x, y, z high): see Octree::childCell.
+            static constexpr int slotOfOctant[8] = {0, 1, 4, 5, 3, 2, 7, 6};
+            const int octant = (offset.x() > 0.0f ? 1 : 0) | (offset.y() > 0.0f ? 2 : 0)
+                | (offset.z() > 0.0f ? 4 : 0);
+            Octree &child = *node.children[slotOfOctant[octant]];
+            if (child.aabbSplit.containsPoint(center))
+                return placeTriangle(child, t, triangle, center);
+        }
         // Neighbouring cells can overlap by a rounding step: the first child that takes the
         // triangle keeps it, so it is never listed twice.
         for (auto &child : node.children) {
-            if (placeTriangle(*child, t, triangle, center))
+            if (child->aabbSplit.containsPoint(center)
+                && placeTriangle(*child, t, triangle, center))
                 return true;
         }
         return false;
@@ -163,7 +183,8 @@ bool placeTriangle(Octree &node, Triangle &t, int triangle, const QVector3D &cen
 bool Octree::addTriangle(Mesh &mesh, int triangle)
 {
     Triangle &t = mesh.getTriangles()[triangle];
-    return placeTriangle(*this, t, triangle, t.aabb.computeCenter());
+    const QVector3D center = t.aabb.computeCenter();
+    return aabbSplit.containsPoint(center) && placeTriangle(*this, t, triangle, center);
 }
 
 void Octree::collectRay(
@@ -211,8 +232,8 @@ std::vector<Octree::RayLeaf> Octree::intersectRayLeaves(
     return result;
 }
 
-void Octree::collectSphere(const QVector3D &center, float radiusSquared,
-    std::vector<Octree *> &leaves, std::vector<int> &result)
+void Octree::intersectSphereLeaves(
+    const QVector3D &center, float radiusSquared, std::vector<Octree *> &leaves)
 {
     // The loose box, which holds the boxes of the triangles below: a vertex inside the sphere
     // belongs to a triangle whose centre, and so whose cell, may lie well outside the sphere.
@@ -220,18 +241,21 @@ void Octree::collectSphere(const QVector3D &center, float radiusSquared,
         return;
     if (isLeaf()) {
         leaves.push_back(this);
-        result.insert(result.end(), triangleIndices.begin(), triangleIndices.end());
         return;
     }
     for (auto &child : children)
-        child->collectSphere(center, radiusSquared, leaves, result);
+        child->intersectSphereLeaves(center, radiusSquared, leaves);
 }
 
 std::vector<int> Octree::intersectSphere(
     const QVector3D &center, float radiusSquared, std::vector<Octree *> &leaves)
 {
+    const std::size_t first = leaves.size();
+    intersectSphereLeaves(center, radiusSquared, leaves);
     std::vector<int> result;
-    collectSphere(center, radiusSquared, leaves, result);
+    for (std::size_t k = first; k < leaves.size(); ++k)
+        result.insert(
+            result.end(), leaves[k]->triangleIndices.begin(), leaves[k]->triangleIndices.end());
     return result;
 }
 

@@ -57,6 +57,9 @@ public:
     // inside the sphere; each such leaf is appended to `leaves`.
     std::vector<int> intersectSphere(
         const QVector3D &center, float radiusSquared, std::vector<Octree *> &leaves);
+    // The same leaves alone, appended to `leaves` in the same order, without their triangles.
+    void intersectSphereLeaves(
+        const QVector3D &center, float radiusSquared, std::vector<Octree *> &leaves);
     // Called on an empty leaf: collects the parent and its eight children when all the children
     // are empty leaves, and goes on upwards while the whole subtree stays empty.
     void cutEmptyLeaves(std::vector<Octree *> &nodes);
@@ -88,7 +91,5 @@ private:
         const QVector3D &origin, const QVector3D &direction, std::vector<int> &result) const;
     void collectRayLeaves(
         const QVector3D &origin, const QVector3D &direction, std::vector<RayLeaf> &result) const;
-    void collectSphere(const QVector3D &center, float radiusSquared, std::vector<Octree *> &leaves,
-        std::vector<int> &result);
     int slotInParent() const;
 };

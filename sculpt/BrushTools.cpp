@@ -37,33 +37,39 @@ QVector3D ringAverage(const std::vector<Vertex> &vertices, const Vertex &v)
     return count > 0 ? QVector3D(x / count, y / count, z / count) : v.position;
 }
 
-// Sum of one vector field (position or normal) over the listed vertices: a partial sum per
-// thread over its static share of the list, the partial sums then added atomically.
+// Sum of one vector field (position or normal) over the listed vertices, in two halves (the
+// first one the longer when the count is odd), each summed in list order, then added to zero
+// in order. Long lists have their halves summed by two threads at once: the result does not
+// depend on the threads.
 QVector3D parallelSum(
     const std::vector<Vertex> &vertices, const std::vector<int> &list, QVector3D Vertex::*field)
 {
     const int n = static_cast<int>(list.size());
+    const int half = n - n / 2;
+    float partial[2][3] = {};
+#pragma omp parallel for schedule(static, 1) num_threads(2) if (n > parallelMinimum)
+    for (int part = 0; part < 2; ++part) {
+        float x = 0.0f;
+        float y = 0.0f;
+        float z = 0.0f;
+        const int end = part == 0 ? half : n;
+        for (int k = part == 0 ? 0 : half; k < end; ++k) {
+            const QVector3D &value = vertices[list[k]].*field;
+            x += value.x();
+            y += value.y();
+            z += value.z();
+        }
+        partial[part][0] = x;
+        partial[part][1] = y;
+        partial[part][2] = z;
+    }
     float x = 0.0f;
     float y = 0.0f;
     float z = 0.0f;
-#pragma omp parallel
-    {
-        float lx = 0.0f;
-        float ly = 0.0f;
-        float lz = 0.0f;
-#pragma omp for schedule(static)
-        for (int k = 0; k < n; ++k) {
-            const QVector3D &value = vertices[list[k]].*field;
-            lx += value.x();
-            ly += value.y();
-            lz += value.z();
-        }
-#pragma omp atomic
-        x += lx;
-#pragma omp atomic
-        y += ly;
-#pragma omp atomic
-        z += lz;
+    for (const auto &p : partial) {
+        x += p[0];
+        y += p[1];
+        z += p[2];
     }
     return QVector3D(x, y, z);
 }

@@ -18,8 +18,7 @@ void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, 
         return;
     center = brushCenter;
 
-    std::vector<int> triangles = mesh->getTrianglesFromVertices(vertices);
-    mesh->pushState(triangles, vertices);
+    std::vector<int> triangles = mesh->pushStateAround(vertices);
 
     updateTopologyThresholds(radiusSquared);
 
@@ -43,22 +42,35 @@ void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, 
         break;
     }
 
-    vertices = mesh->getVerticesFromTriangles(triangles);
-
-    // Only the vertices the picking stamped are deformed; the topology keeps the stamps right
-    // for the vertices it creates.
-    const std::vector<Vertex> &records = mesh->getVertices();
+    // The corners of the triangles, as getVerticesFromTriangles lists them, and among them, in
+    // the same order, those to deform: only the vertices the picking stamped (the topology keeps
+    // the stamps right for the vertices it creates), less, with culling, those facing away from
+    // the viewer (or with a NaN product).
+    std::vector<Vertex> &records = mesh->getVertices();
+    const std::vector<Triangle> &faces = mesh->getTriangles();
+    const int visit = ++Vertex::visitCounter;
     const int stamp = Vertex::brushCounter;
+    vertices.clear();
+    vertices.reserve(triangles.size() / 2 + 3);
     std::vector<int> working;
-    working.reserve(vertices.size());
-    for (int i : vertices) {
-        const Vertex &v = records[i];
+    working.reserve(triangles.size() / 2 + 3);
+    auto visitCorner = [&](int i) {
+        Vertex &v = records[i];
+        if (v.visitStamp == visit)
+            return;
+        v.visitStamp = visit;
+        vertices.push_back(i);
         if (v.brushStamp != stamp)
-            continue;
-        // A vertex facing away from the viewer (or with a NaN product) is dropped.
+            return;
         if (culling && !(QVector3D::dotProduct(eyeDir, v.normal) <= 0.0f))
-            continue;
+            return;
         working.push_back(i);
+    };
+    for (int t : triangles) {
+        const Triangle &tri = faces[t];
+        visitCorner(tri.vertex1);
+        visitCorner(tri.vertex2);
+        visitCorner(tri.vertex3);
     }
 
     switch (tool) {

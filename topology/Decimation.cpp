@@ -239,8 +239,8 @@ void Topology::edgeCollapse(int t1, int t2, std::vector<int> &list)
 
     touchedVertices.push_back(k);
     touchedVertices.push_back(r);
-    mesh->pushState(vertices[k].triangleIndices, vertices[k].ringIndices);
-    mesh->pushState(vertices[r].triangleIndices, vertices[r].ringIndices);
+    mesh->pushNeighbourhood(k);
+    mesh->pushNeighbourhood(r);
 
     sortSmall(vertices[k].ringIndices.begin(), vertices[k].ringIndices.end());
     sortSmall(vertices[r].ringIndices.begin(), vertices[r].ringIndices.end());

@@ -1,6 +1,8 @@
 // The per-step context of the dynamic topology and its history saving.
 #include "Topology.h"
 
+#include "SmallSort.h"
+
 #include "mesh/Mesh.h"
 
 #include <algorithm>
@@ -79,7 +81,7 @@ Topology::VertexEdges Topology::vertexEdges(int v) const
                 ends.push_back(corner);
         }
     }
-    std::sort(ends.begin(), ends.end());
+    sortSmall(ends.begin(), ends.end());
     for (std::size_t i = 0; i < ends.size();) {
         std::size_t j = i + 1;
         while (j < ends.size() && ends[j] == ends[i])

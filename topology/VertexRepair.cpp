@@ -161,7 +161,7 @@ void Topology::checkVertex(int v)
 {
     if (isDeleted(vertices[v]))
         return;
-    mesh->pushState(vertices[v].triangleIndices, vertices[v].ringIndices);
+    mesh->pushNeighbourhood(v);
     saveVertex(v);
     if (removeDegenerateVertex(v))
         return;
