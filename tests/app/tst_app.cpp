@@ -254,9 +254,9 @@ private slots:
             c, view->mapToGlobal(c), {}, QPoint(0, 120), {}, {}, Qt::NoScrollPhase, false);
         QCoreApplication::sendEvent(view, &wheel);
         drawn("wheel");
-        QTest::keyPress(view, Qt::Key_Z);
+        QTest::keyPress(window->findChild<QSlider *>("radiusSlider"), Qt::Key_Z); // to the view
         QTest::qWait(100);
-        QTest::keyRelease(view, Qt::Key_Z);
+        QTest::keyRelease(window->findChild<QSlider *>("radiusSlider"), Qt::Key_Z);
         drawn("Z held");
         stroke(QPoint(120, 36));
         drawn("right drag");
