@@ -10,6 +10,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 
 namespace ParseCommon {
@@ -61,5 +62,13 @@ const char *readNumber(const char *p, const char *end, float &value);
 
 // A whole token as a float; false when the token is not exactly one number.
 bool tokenToFloat(QByteArrayView token, float &value);
+
+// For a large array that a load is about to fill: asks the system to back [data, data + bytes)
+// with huge pages where it can (a few hundred page faults for a big mesh instead of tens of
+// thousands). The memory stays what it is; no effect on small arrays or other systems.
+void adviseHugePages(const void *data, std::size_t bytes);
+// The same advice, then the first `used` bytes faulted in by all threads together, ahead of the
+// code that fills them (often a single thread).
+void prefault(const void *data, std::size_t bytes, std::size_t used);
 
 } // namespace ParseCommon

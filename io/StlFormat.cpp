@@ -30,39 +30,34 @@ constexpr qsizetype stlFacetSize = 50;
 bool parseBinarySTL(
     QByteArrayView bytes, qint64 n, MeshData &data, QString *error, const ProgressSink &sink)
 {
-    ProgressReporter progress(sink, n);
     data.format = QStringLiteral("stl");
-    data.corners.resize(static_cast<std::size_t>(n) * 3);
-    data.positions.reserve(static_cast<std::size_t>(n / 2));
-    VertexMap map(static_cast<std::size_t>(n / 2));
-    const char *facet = bytes.data() + stlHeaderSize;
-    int *corner = data.corners.data();
-    // Lookups run a few facets behind the prefetches of their hash slots.
-    constexpr qint64 lookahead = 4;
-    auto prefetchFacet = [&](const char *f) {
-        for (int c = 0; c < 3; ++c) {
-            const char *p = f + 12 + 12 * c;
-            map.prefetch(QVector3D(readFloat(p), readFloat(p + 4), readFloat(p + 8)));
-        }
-    };
-    for (qint64 i = 0; i < std::min(n, lookahead); ++i)
-        prefetchFacet(facet + stlFacetSize * i);
-    for (qint64 i = 0; i < n; ++i, facet += stlFacetSize) {
-        if (i + lookahead < n)
-            prefetchFacet(facet + stlFacetSize * lookahead);
-        progress.update(i);
-        const char *p = facet + 12; // the facet normal is recomputed from the corners
-        for (int c = 0; c < 3; ++c, p += 12) {
-            const QVector3D position(readFloat(p), readFloat(p + 4), readFloat(p + 8));
-            if (!isFinite(position))
-                return fail(error,
-                    QStringLiteral("binary STL: facet %1 has a coordinate that is not a finite "
-                                   "number")
-                        .arg(i));
-            *corner++ = Files::findOrAddVertex(position, map, data.positions);
-        }
+    const char *facets = bytes.data() + stlHeaderSize;
+    // The first facet with a coordinate that is NaN or infinite (all exponent bits set).
+    qint64 bad = n;
+#pragma omp parallel for schedule(static) reduction(min : bad) if (n > 10000)
+    for (qint64 i = 0; i < n; ++i) {
+        const char *p = facets + stlFacetSize * i + 12;
+        bool finite = true;
+        for (int k = 0; k < 9; ++k)
+            finite &= (readU32(p + 4 * k) & 0x7f800000u) != 0x7f800000u;
+        if (!finite)
+            bad = std::min(bad, i);
     }
-    progress.finish();
+    if (bad < n)
+        return fail(error,
+            QStringLiteral("binary STL: facet %1 has a coordinate that is not a finite number")
+                .arg(bad));
+    const auto corners = static_cast<std::size_t>(n) * 3;
+    data.corners.reserve(corners);
+    ParseCommon::prefault(data.corners.data(), corners * sizeof(int), corners * sizeof(int));
+    data.corners.resize(corners);
+    // The facet normal is recomputed from the corners.
+    auto position = [facets](std::size_t c) {
+        const char *p = facets + stlFacetSize * static_cast<qsizetype>(c / 3) + 12 + 12 * (c % 3);
+        return QVector3D(readFloat(p), readFloat(p + 4), readFloat(p + 8));
+    };
+    mergeEqualPositions(corners, position, data.corners.data(), data.positions,
+        static_cast<std::size_t>(n / 2), sink);
     return true;
 }
 
