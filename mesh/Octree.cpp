@@ -3,7 +3,10 @@
 #include "Mesh.h"
 #include "Triangle.h"
 
+#include <omp.h>
+
 #include <algorithm>
+#include <limits>
 
 Octree::Octree(Octree *parent, int depth)
     : parent(parent)
@@ -23,6 +26,60 @@ int Octree::slotInParent() const
     return -1;
 }
 
+namespace {
+
+// For a list this long, outside any parallel region, the passes of build and split run in
+// chunks on all threads.
+int chunksFor(std::size_t size)
+{
+    return size > Octree::parallelBuildSize && !omp_in_parallel() ? omp_get_max_threads() : 1;
+}
+
+// The candidates that `takes` accepts, in order, into `taken`, with `loose` grown by their boxes.
+// Each chunk grows a box of its own from an empty one and the chunks' boxes are merged in order:
+// min and max keep the earlier of two equal values, so this gives the very floats of a single
+// pass (-0.0 and 0.0 included).
+template<typename Takes>
+void gather(const std::vector<Triangle> &triangles, const std::vector<int> &candidates,
+    const Takes &takes, std::vector<int> &taken, Aabb &loose)
+{
+    const int chunks = chunksFor(candidates.size());
+    const float inf = std::numeric_limits<float>::infinity();
+    std::vector<std::vector<int>> parts(static_cast<std::size_t>(chunks));
+    std::vector<Aabb> boxes(static_cast<std::size_t>(chunks),
+        Aabb(QVector3D(inf, inf, inf), QVector3D(-inf, -inf, -inf)));
+    const std::size_t size = candidates.size();
+#pragma omp parallel for schedule(static, 1) num_threads(chunks) if (chunks > 1)
+    for (int c = 0; c < chunks; ++c) {
+        std::vector<int> &part = parts[c];
+        Aabb &box = boxes[c];
+        const std::size_t end = size * (c + 1) / chunks;
+        part.reserve(end - size * c / chunks);
+        for (std::size_t k = size * c / chunks; k < end; ++k) {
+            const int index = candidates[k];
+            const Triangle &t = triangles[index];
+            if (!takes(t))
+                continue;
+            box.expandsWithBox(t.aabb);
+            part.push_back(index);
+        }
+    }
+    for (const Aabb &box : boxes)
+        loose.expandsWithBox(box);
+    if (chunks == 1) {
+        taken.swap(parts[0]);
+        return;
+    }
+    std::size_t total = 0;
+    for (const std::vector<int> &part : parts)
+        total += part.size();
+    taken.reserve(total);
+    for (const std::vector<int> &part : parts)
+        taken.insert(taken.end(), part.begin(), part.end());
+}
+
+} // namespace
+
 void Octree::build(Mesh &mesh, const std::vector<int> &candidates, const Aabb &box)
 {
     aabbSplit = box;
@@ -35,21 +92,16 @@ void Octree::build(Mesh &mesh, const std::vector<int> &candidates, const Aabb &b
     // when rounding between sibling cells, or a centre outside the root's box, leaves it out.
     const bool takeAll = !parent || slotInParent() == 7;
     if (takeAll) {
-        for (int index : candidates) {
-            Triangle &t = triangles[index];
-            if (t.visitStamp == counter)
-                continue;
-            aabbLoose.expandsWithBox(t.aabb);
-            triangleIndices.push_back(index);
-        }
+        gather(
+            triangles, candidates, [counter](const Triangle &t) { return t.visitStamp != counter; },
+            triangleIndices, aabbLoose);
     } else {
-        for (int index : candidates) {
-            Triangle &t = triangles[index];
-            if (t.visitStamp == counter || !aabbSplit.containsPoint(t.aabb.computeCenter()))
-                continue;
-            aabbLoose.expandsWithBox(t.aabb);
-            triangleIndices.push_back(index);
-        }
+        gather(
+            triangles, candidates,
+            [counter, this](const Triangle &t) {
+                return t.visitStamp != counter && aabbSplit.containsPoint(t.aabb.computeCenter());
+            },
+            triangleIndices, aabbLoose);
     }
 
     if (static_cast<int>(triangleIndices.size()) > leafCapacity && depth < maxDepth) {
@@ -105,15 +157,37 @@ void Octree::split(Mesh &mesh)
     std::array<std::vector<int>, 8> groups;
     const std::vector<Triangle> &triangles = mesh.getTriangles();
     const int counter = Triangle::visitCounter;
-    for (int index : triangleIndices) {
-        const Triangle &t = triangles[index];
-        if (t.visitStamp == counter)
+    // In chunks for a long list, each sorting its part; the groups then join the parts in order.
+    const int chunks = chunksFor(triangleIndices.size());
+    std::vector<std::array<std::vector<int>, 8>> parts(static_cast<std::size_t>(chunks));
+    const std::size_t size = triangleIndices.size();
+#pragma omp parallel for schedule(static, 1) num_threads(chunks) if (chunks > 1)
+    for (int c = 0; c < chunks; ++c) {
+        for (std::size_t k = size * c / chunks; k < size * (c + 1) / chunks; ++k) {
+            const int index = triangleIndices[k];
+            const Triangle &t = triangles[index];
+            if (t.visitStamp == counter)
+                continue;
+            const QVector3D centre = t.aabb.computeCenter();
+            int slot = 0;
+            while (slot < 7 && !cells[slot].containsPoint(centre))
+                ++slot;
+            parts[c][slot].push_back(index);
+        }
+    }
+    for (int slot = 0; slot < 8; ++slot) {
+        if (chunks == 1) {
+            groups[slot].swap(parts[0][slot]);
             continue;
-        const QVector3D centre = t.aabb.computeCenter();
-        int slot = 0;
-        while (slot < 7 && !cells[slot].containsPoint(centre))
-            ++slot;
-        groups[slot].push_back(index);
+        }
+        std::size_t total = 0;
+        for (const auto &part : parts)
+            total += part[slot].size();
+        groups[slot].reserve(total);
+        for (auto &part : parts) {
+            groups[slot].insert(groups[slot].end(), part[slot].begin(), part[slot].end());
+            std::vector<int>().swap(part[slot]);
+        }
     }
     std::vector<int>().swap(triangleIndices);
     for (int slot = 0; slot < 8; ++slot)
