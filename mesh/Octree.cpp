@@ -35,6 +35,21 @@ int chunksFor(std::size_t size)
     return size > Octree::parallelBuildSize && !omp_in_parallel() ? omp_get_max_threads() : 1;
 }
 
+// Aabb::expandsWithBox, inlined for the passes over whole lists.
+inline void grow(Aabb &box, const Aabb &b)
+{
+    box.min = QVector3D(std::min(box.min.x(), b.min.x()), std::min(box.min.y(), b.min.y()),
+        std::min(box.min.z(), b.min.z()));
+    box.max = QVector3D(std::max(box.max.x(), b.max.x()), std::max(box.max.y(), b.max.y()),
+        std::max(box.max.z(), b.max.z()));
+}
+
+Aabb emptyBox()
+{
+    const float inf = std::numeric_limits<float>::infinity();
+    return Aabb(QVector3D(inf, inf, inf), QVector3D(-inf, -inf, -inf));
+}
+
 // The candidates that `takes` accepts, in order, into `taken`, with `loose` grown by their boxes.
 // Each chunk grows a box of its own from an empty one and the chunks' boxes are merged in order:
 // min and max keep the earlier of two equal values, so this gives the very floats of a single
@@ -60,7 +75,7 @@ void gather(const std::vector<Triangle> &triangles, const std::vector<int> &cand
             const Triangle &t = triangles[index];
             if (!takes(t))
                 continue;
-            box.expandsWithBox(t.aabb);
+            grow(box, t.aabb);
             part.push_back(index);
         }
     }
@@ -104,11 +119,18 @@ void Octree::build(Mesh &mesh, const std::vector<int> &candidates, const Aabb &b
             triangleIndices, aabbLoose);
     }
 
+    finishBuild(mesh);
+}
+
+void Octree::finishBuild(Mesh &mesh)
+{
     if (static_cast<int>(triangleIndices.size()) > leafCapacity && depth < maxDepth) {
         split(mesh);
         return;
     }
 
+    std::vector<Triangle> &triangles = mesh.getTriangles();
+    const int counter = Triangle::visitCounter;
     const int n = static_cast<int>(triangleIndices.size());
     for (int k = 0; k < n; ++k) {
         Triangle &t = triangles[triangleIndices[k]];
@@ -150,19 +172,23 @@ void Octree::split(Mesh &mesh)
     // not yet placed triangles whose centre lies in its cell and slot 7 taking the rest, sends
     // every triangle to the first slot among 0 to 6 whose cell holds its centre, or else to slot
     // 7: a child's subtree places every triangle the child takes. Sorting the list into those
-    // eight groups in one pass gives each child only its own candidates, in the same order.
+    // eight groups in one pass gives each child only its own candidates, in the same order, and
+    // each child takes all of them: the same pass grows the children's loose boxes, and the
+    // children go on from there as build would after gathering them.
     Aabb cells[8];
     for (int slot = 0; slot < 8; ++slot)
         cells[slot] = childCell(aabbSplit, slot);
-    std::array<std::vector<int>, 8> groups;
     const std::vector<Triangle> &triangles = mesh.getTriangles();
     const int counter = Triangle::visitCounter;
-    // In chunks for a long list, each sorting its part; the groups then join the parts in order.
+    // In chunks for a long list, each sorting its part and growing boxes of its own from empty
+    // ones; the groups then join the parts in order, and the boxes merge in order (see gather).
     const int chunks = chunksFor(triangleIndices.size());
     std::vector<std::array<std::vector<int>, 8>> parts(static_cast<std::size_t>(chunks));
+    std::vector<std::array<Aabb, 8>> boxes(static_cast<std::size_t>(chunks));
     const std::size_t size = triangleIndices.size();
 #pragma omp parallel for schedule(static, 1) num_threads(chunks) if (chunks > 1)
     for (int c = 0; c < chunks; ++c) {
+        boxes[c].fill(emptyBox());
         for (std::size_t k = size * c / chunks; k < size * (c + 1) / chunks; ++k) {
             const int index = triangleIndices[k];
             const Triangle &t = triangles[index];
@@ -173,35 +199,38 @@ void Octree::split(Mesh &mesh)
             while (slot < 7 && !cells[slot].containsPoint(centre))
                 ++slot;
             parts[c][slot].push_back(index);
-        }
-    }
-    for (int slot = 0; slot < 8; ++slot) {
-        if (chunks == 1) {
-            groups[slot].swap(parts[0][slot]);
-            continue;
-        }
-        std::size_t total = 0;
-        for (const auto &part : parts)
-            total += part[slot].size();
-        groups[slot].reserve(total);
-        for (auto &part : parts) {
-            groups[slot].insert(groups[slot].end(), part[slot].begin(), part[slot].end());
-            std::vector<int>().swap(part[slot]);
+            grow(boxes[c][slot], t.aabb);
         }
     }
     std::vector<int>().swap(triangleIndices);
-    for (int slot = 0; slot < 8; ++slot)
-        children[slot] = std::make_unique<Octree>(this, depth + 1);
+    std::size_t total = 0;
+    for (int slot = 0; slot < 8; ++slot) {
+        auto child = std::make_unique<Octree>(this, depth + 1);
+        child->aabbSplit = cells[slot];
+        child->aabbLoose = cells[slot];
+        for (int c = 0; c < chunks; ++c)
+            child->aabbLoose.expandsWithBox(boxes[c][slot]);
+        std::vector<int> &group = child->triangleIndices;
+        if (chunks == 1) {
+            group.swap(parts[0][slot]);
+        } else {
+            std::size_t count = 0;
+            for (const auto &part : parts)
+                count += part[slot].size();
+            group.reserve(count);
+            for (auto &part : parts) {
+                group.insert(group.end(), part[slot].begin(), part[slot].end());
+                std::vector<int>().swap(part[slot]);
+            }
+        }
+        total += group.size();
+        children[slot] = std::move(child);
+    }
     // The children's subtrees place disjoint sets of triangles: large ones are built in
     // parallel, each exactly as it would be alone.
-    std::size_t total = 0;
-    for (const std::vector<int> &group : groups)
-        total += group.size();
 #pragma omp parallel for schedule(dynamic, 1) if (total > parallelBuildSize)
-    for (int slot = 0; slot < 8; ++slot) {
-        children[slot]->build(mesh, groups[slot], cells[slot]);
-        std::vector<int>().swap(groups[slot]);
-    }
+    for (int slot = 0; slot < 8; ++slot)
+        children[slot]->finishBuild(mesh);
     // A child's cell, computed in floats, can reach a rounding step beyond this cell: this loose
     // box grows to hold the children's, so that loose boxes stay nested and a triangle inside its
     // leaf's loose box is inside every ancestor's.
