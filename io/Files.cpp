@@ -268,10 +268,9 @@ std::unique_ptr<Mesh> Files::buildMesh(const MeshData &data, QString *error)
     mesh->reserveRecords(positions.size(), corners.size() / 3);
     std::vector<Vertex> &vertices = mesh->getVertices();
     std::vector<Triangle> &triangles = mesh->getTriangles();
+    ParseCommon::prefault(vertices.data(), positions.size() * sizeof(Vertex));
     ParseCommon::prefault(
-        vertices.data(), vertices.capacity() * sizeof(Vertex), positions.size() * sizeof(Vertex));
-    ParseCommon::prefault(triangles.data(), triangles.capacity() * sizeof(Triangle),
-        static_cast<std::size_t>(triangleCount) * sizeof(Triangle));
+        triangles.data(), static_cast<std::size_t>(triangleCount) * sizeof(Triangle));
 #pragma omp parallel sections if (cornerCount > 100000)
     {
 #pragma omp section

@@ -63,12 +63,12 @@ const char *readNumber(const char *p, const char *end, float &value);
 // A whole token as a float; false when the token is not exactly one number.
 bool tokenToFloat(QByteArrayView token, float &value);
 
-// For a large array that a load is about to fill: asks the system to back [data, data + bytes)
-// with huge pages where it can (a few hundred page faults for a big mesh instead of tens of
-// thousands). The memory stays what it is; no effect on small arrays or other systems.
-void adviseHugePages(const void *data, std::size_t bytes);
-// The same advice, then the first `used` bytes faulted in by all threads together, ahead of the
-// code that fills them (often a single thread).
-void prefault(const void *data, std::size_t bytes, std::size_t used);
+// For a large array that a load is about to fill: backs the whole 2 MB blocks of
+// [data, data + bytes) with huge pages where the system allows it, and maps all the pages at
+// once, the threads sharing the work, instead of taking a page fault per page as the array is
+// written (which costs many times more, in particular in a virtual machine). Memory beyond the
+// range (the room an array keeps for growth) is left as it is. No effect on small arrays or
+// other systems.
+void prefault(const void *data, std::size_t bytes);
 
 } // namespace ParseCommon

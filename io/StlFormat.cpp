@@ -49,7 +49,7 @@ bool parseBinarySTL(
                 .arg(bad));
     const auto corners = static_cast<std::size_t>(n) * 3;
     data.corners.reserve(corners);
-    ParseCommon::prefault(data.corners.data(), corners * sizeof(int), corners * sizeof(int));
+    ParseCommon::prefault(data.corners.data(), corners * sizeof(int));
     data.corners.resize(corners);
     // The facet normal is recomputed from the corners.
     auto position = [facets](std::size_t c) {

@@ -19,13 +19,16 @@ VertexMap::VertexMap(std::size_t expectedVertices)
     : mask_(capacityFor(expectedVertices) - 1)
 {
     slots_.reserve(mask_ + 1);
-    ParseCommon::adviseHugePages(slots_.data(), (mask_ + 1) * sizeof(Slot));
+    ParseCommon::prefault(slots_.data(), (mask_ + 1) * sizeof(Slot));
     slots_.assign(mask_ + 1, Slot {{0, 0, 0}, -1});
 }
 
 void VertexMap::grow()
 {
-    std::vector<Slot> old(slots_.size() * 2, Slot {{0, 0, 0}, -1});
+    std::vector<Slot> old;
+    old.reserve(slots_.size() * 2);
+    ParseCommon::prefault(old.data(), old.capacity() * sizeof(Slot));
+    old.assign(old.capacity(), Slot {{0, 0, 0}, -1});
     old.swap(slots_);
     mask_ = slots_.size() - 1;
     for (const Slot &slot : old) {
@@ -39,6 +42,11 @@ void VertexMap::grow()
 }
 
 namespace MergeDetail {
+
+void prefaultArray(const void *data, std::size_t bytes)
+{
+    ParseCommon::prefault(data, bytes);
+}
 
 int threadsFor(std::size_t count)
 {
@@ -62,6 +70,8 @@ void number(std::size_t count, int *indices, std::vector<int> &firsts)
     }
     for (int c = 0; c < chunks; ++c)
         offsets[c + 1] += offsets[c];
+    firsts.reserve(offsets[chunks]);
+    ParseCommon::prefault(firsts.data(), offsets[chunks] * sizeof(int));
     firsts.resize(offsets[chunks]);
     constexpr int marked = INT_MIN;
 #pragma omp parallel for schedule(static, 1) num_threads(chunks) if (chunks > 1)

@@ -116,6 +116,8 @@ inline int VertexMap::findOrAdd(const QVector3D &position, std::vector<QVector3D
 
 namespace MergeDetail {
 
+// ParseCommon::prefault, for this header.
+void prefaultArray(const void *data, std::size_t bytes);
 // How many threads share a merge of `count` positions (1 for small ones).
 int threadsFor(std::size_t count);
 // The thread's share of the keys: the hash's high bits, spread over the threads.
@@ -178,6 +180,8 @@ void mergeEqualPositions(std::size_t count, const PositionOf &position, int *ind
     MergeDetail::number(count, indices, firsts);
     const int n = static_cast<int>(firsts.size());
     merged.clear();
+    merged.reserve(firsts.size());
+    MergeDetail::prefaultArray(merged.data(), firsts.size() * sizeof(QVector3D));
     merged.resize(firsts.size());
 #pragma omp parallel for schedule(static) num_threads(threads) if (threads > 1)
     for (int k = 0; k < n; ++k)
