@@ -8,6 +8,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 
@@ -16,7 +17,6 @@ using ParseCommon::isBlank;
 using ParseCommon::isFinite;
 using ParseCommon::maxTriangles;
 using ParseCommon::quoted;
-using ParseCommon::readFloat;
 using ParseCommon::readU32;
 using ParseCommon::tokenToFloat;
 
@@ -32,32 +32,31 @@ bool parseBinarySTL(
 {
     data.format = QStringLiteral("stl");
     const char *facets = bytes.data() + stlHeaderSize;
-    // The first facet with a coordinate that is NaN or infinite (all exponent bits set).
-    qint64 bad = n;
-#pragma omp parallel for schedule(static) reduction(min : bad) if (n > 10000)
-    for (qint64 i = 0; i < n; ++i) {
-        const char *p = facets + stlFacetSize * i + 12;
-        bool finite = true;
-        for (int k = 0; k < 9; ++k)
-            finite &= (readU32(p + 4 * k) & 0x7f800000u) != 0x7f800000u;
-        if (!finite)
-            bad = std::min(bad, i);
-    }
-    if (bad < n)
-        return fail(error,
-            QStringLiteral("binary STL: facet %1 has a coordinate that is not a finite number")
-                .arg(bad));
     const auto corners = static_cast<std::size_t>(n) * 3;
     data.corners.reserve(corners);
     ParseCommon::prefault(data.corners.data(), corners * sizeof(int));
     data.corners.resize(corners);
-    // The facet normal is recomputed from the corners.
-    auto position = [facets](std::size_t c) {
+    // The facet normal is recomputed from the corners. The merge reads every corner: the first
+    // one with a coordinate that is NaN or infinite (all exponent bits set) is noted on the way,
+    // and then the file is refused.
+    std::atomic<std::size_t> bad = corners;
+    auto position = [facets, &bad](std::size_t c) {
         const char *p = facets + stlFacetSize * static_cast<qsizetype>(c / 3) + 12 + 12 * (c % 3);
-        return QVector3D(readFloat(p), readFloat(p + 4), readFloat(p + 8));
+        const quint32 x = readU32(p), y = readU32(p + 4), z = readU32(p + 8);
+        constexpr quint32 exponent = 0x7f800000u;
+        if ((x & exponent) == exponent || (y & exponent) == exponent || (z & exponent) == exponent)
+            [[unlikely]] {
+            std::size_t first = bad.load(std::memory_order_relaxed);
+            while (c < first && !bad.compare_exchange_weak(first, c, std::memory_order_relaxed)) { }
+        }
+        return QVector3D(std::bit_cast<float>(x), std::bit_cast<float>(y), std::bit_cast<float>(z));
     };
     mergeEqualPositions(corners, position, data.corners.data(), data.positions,
         static_cast<std::size_t>(n / 2), sink);
+    if (bad < corners)
+        return fail(error,
+            QStringLiteral("binary STL: facet %1 has a coordinate that is not a finite number")
+                .arg(bad / 3));
     return true;
 }
 
