@@ -65,6 +65,7 @@ public:
             mapped_ = file_.map(0, size);
         if (mapped_) {
             view_ = QByteArrayView(reinterpret_cast<const char *>(mapped_), size);
+            ParseCommon::prefaultRead(mapped_, static_cast<std::size_t>(size));
             return true;
         }
         buffer_ = file_.readAll();

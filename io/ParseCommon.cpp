@@ -82,6 +82,21 @@ void prefault(const void *data, std::size_t bytes)
 #endif
 }
 
+void prefaultRead(const void *data, std::size_t bytes)
+{
+#if defined(__linux__) && defined(MADV_POPULATE_READ)
+    constexpr std::uintptr_t page = 4096;
+    const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(data) & ~(page - 1);
+    const std::uintptr_t end =
+        (reinterpret_cast<std::uintptr_t>(data) + bytes + page - 1) & ~(page - 1);
+    if (bytes >= (std::size_t(1) << 20))
+        madvise(reinterpret_cast<void *>(begin), end - begin, MADV_POPULATE_READ);
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
+
 bool tokenToFloat(QByteArrayView token, float &value)
 {
     const char *end = token.data() + token.size();

@@ -70,5 +70,7 @@ bool tokenToFloat(QByteArrayView token, float &value);
 // range (the room an array keeps for growth) is left as it is. No effect on small arrays or
 // other systems.
 void prefault(const void *data, std::size_t bytes);
+// For a mapped file about to be read whole: maps all its pages at once.
+void prefaultRead(const void *data, std::size_t bytes);
 
 } // namespace ParseCommon
