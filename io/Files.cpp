@@ -272,7 +272,7 @@ std::unique_ptr<Mesh> Files::buildMesh(const MeshData &data, QString *error)
     ParseCommon::prefault(vertices.data(), positions.size() * sizeof(Vertex));
     ParseCommon::prefault(
         triangles.data(), static_cast<std::size_t>(triangleCount) * sizeof(Triangle));
-#pragma omp parallel sections if (cornerCount > 100000)
+#pragma omp parallel sections
     {
 #pragma omp section
         for (int i = 0; i < vertexCount; ++i)
@@ -284,7 +284,8 @@ std::unique_ptr<Mesh> Files::buildMesh(const MeshData &data, QString *error)
                 triangles.emplace_back(QVector3D(), c[0], c[1], c[2], t);
         }
     }
-#pragma omp parallel if (cornerCount > 100000)
+    // On all threads whatever the size, so that the smallest files check this path too.
+#pragma omp parallel
     {
         const int threads = omp_get_num_threads();
         const int thread = omp_get_thread_num();

@@ -50,7 +50,10 @@ void prefaultArray(const void *data, std::size_t bytes)
 
 int threadsFor(std::size_t count)
 {
-    return count < 4096 ? 1 : std::max(1, omp_get_max_threads());
+    // All threads whatever the size (but none without work), so that the smallest files check
+    // the shared merge too.
+    return static_cast<int>(std::clamp<std::size_t>(
+        count, 1, static_cast<std::size_t>(std::max(1, omp_get_max_threads()))));
 }
 
 void number(std::size_t count, int *indices, std::vector<int> &firsts)

@@ -118,7 +118,7 @@ namespace MergeDetail {
 
 // ParseCommon::prefault, for this header.
 void prefaultArray(const void *data, std::size_t bytes);
-// How many threads share a merge of `count` positions (1 for small ones).
+// How many threads share a merge of `count` positions: all, but never more than the positions.
 int threadsFor(std::size_t count);
 // The thread's share of the keys: the hash's high bits, spread over the threads.
 inline int shareOf(std::uint64_t h, int threads)
