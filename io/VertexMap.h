@@ -143,8 +143,10 @@ void mergeEqualPositions(std::size_t count, const PositionOf &position, int *ind
         // first position of each key it meets is the first of the whole list. The positions of
         // its share are gathered by blocks; the slots of a block are prefetched while the block
         // before it is looked up.
-        const int share = threads > 1 ? omp_get_thread_num() : 0;
-        VertexMap map(expected / static_cast<std::size_t>(threads));
+        // (The team may be smaller than asked for: its own size splits the keys.)
+        const int shares = omp_get_num_threads();
+        const int share = omp_get_thread_num();
+        VertexMap map(expected / static_cast<std::size_t>(shares));
         constexpr int block = 16;
         struct Block
         {
@@ -161,7 +163,7 @@ void mergeEqualPositions(std::size_t count, const PositionOf &position, int *ind
                 b.keys[n] = VertexMap::keyOf(position(i));
                 b.hashes[n] = VertexMap::hash(b.keys[n]);
                 b.at[n] = static_cast<int>(i);
-                b.size += MergeDetail::shareOf(b.hashes[n], threads) == share;
+                b.size += MergeDetail::shareOf(b.hashes[n], shares) == share;
             }
             for (int k = 0; k < b.size; ++k)
                 map.prefetch(b.hashes[k]);
