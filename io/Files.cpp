@@ -7,8 +7,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <omp.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <utility>
 
 using ParseCommon::fail;
@@ -62,6 +65,7 @@ public:
             mapped_ = file_.map(0, size);
         if (mapped_) {
             view_ = QByteArrayView(reinterpret_cast<const char *>(mapped_), size);
+            ParseCommon::prefaultRead(mapped_, static_cast<std::size_t>(size));
             return true;
         }
         buffer_ = file_.readAll();
@@ -217,16 +221,20 @@ std::unique_ptr<Mesh> Files::buildMesh(const MeshData &data, QString *error)
     }
     const int vertexCount = static_cast<int>(positions.size());
     const int triangleCount = static_cast<int>(corners.size() / 3);
-    std::vector<int> valence(positions.size(), 0);
-    for (int c : corners) {
-        if (c < 0 || c >= vertexCount) {
-            fail(error,
-                QStringLiteral("%1: a triangle names vertex %2, which does not exist")
-                    .arg(what)
-                    .arg(c));
-            return nullptr;
-        }
-        ++valence[static_cast<std::size_t>(c)];
+    const auto cornerCount = static_cast<std::ptrdiff_t>(corners.size());
+    // The first corner that names a missing vertex.
+    std::ptrdiff_t bad = cornerCount;
+#pragma omp parallel for schedule(static) reduction(min : bad) if (cornerCount > 100000)
+    for (std::ptrdiff_t k = 0; k < cornerCount; ++k) {
+        if (static_cast<unsigned>(corners[k]) >= static_cast<unsigned>(vertexCount))
+            bad = std::min(bad, k);
+    }
+    if (bad < cornerCount) {
+        fail(error,
+            QStringLiteral("%1: a triangle names vertex %2, which does not exist")
+                .arg(what)
+                .arg(corners[bad]));
+        return nullptr;
     }
 
     // The pipeline scales the model to a fixed diagonal; refuse what it cannot scale.
@@ -254,39 +262,47 @@ std::unique_ptr<Mesh> Files::buildMesh(const MeshData &data, QString *error)
         return nullptr;
     }
 
-    // Records are made in parallel (each iteration writes only its own record); the
-    // triangle lists are then filled in triangle order, into room reserved to the exact size.
+    // The records are written into memory faulted in beforehand by all threads, the vertices and
+    // the triangles at the same time. Each thread then fills the triangle lists of its own range of
+    // vertices, in triangle order, each list reserved to its exact size first.
     auto mesh = std::make_unique<Mesh>();
     mesh->reserveRecords(positions.size(), corners.size() / 3);
     std::vector<Vertex> &vertices = mesh->getVertices();
-    vertices.resize(positions.size(), Vertex(QVector3D(), -1));
-#pragma omp parallel for schedule(static)
-    for (int i = 0; i < vertexCount; ++i) {
-        Vertex &v = vertices[i];
-        v.position = positions[static_cast<std::size_t>(i)];
-        v.id = i;
-        v.triangleIndices.reserve(static_cast<std::size_t>(valence[i]));
-    }
-    std::vector<int>().swap(valence);
-
     std::vector<Triangle> &triangles = mesh->getTriangles();
-    triangles.resize(
-        static_cast<std::size_t>(triangleCount), Triangle(QVector3D(), -1, -1, -1, -1));
-#pragma omp parallel for schedule(static)
-    for (int t = 0; t < triangleCount; ++t) {
-        const int *c = corners.data() + 3 * static_cast<std::size_t>(t);
-        Triangle &tri = triangles[t];
-        tri.normal = QVector3D::normal(positions[c[0]], positions[c[1]], positions[c[2]]);
-        tri.vertex1 = c[0];
-        tri.vertex2 = c[1];
-        tri.vertex3 = c[2];
-        tri.id = t;
+    ParseCommon::prefault(vertices.data(), positions.size() * sizeof(Vertex));
+    ParseCommon::prefault(
+        triangles.data(), static_cast<std::size_t>(triangleCount) * sizeof(Triangle));
+#pragma omp parallel sections
+    {
+#pragma omp section
+        for (int i = 0; i < vertexCount; ++i)
+            vertices.emplace_back(positions[static_cast<std::size_t>(i)], i);
+#pragma omp section
+        {
+            const int *c = corners.data();
+            for (int t = 0; t < triangleCount; ++t, c += 3)
+                triangles.emplace_back(QVector3D(), c[0], c[1], c[2], t);
+        }
     }
-    const int *c = corners.data();
-    for (int t = 0; t < triangleCount; ++t, c += 3) {
-        vertices[c[0]].addTriangle(t);
-        vertices[c[1]].addTriangle(t);
-        vertices[c[2]].addTriangle(t);
+    // On all threads whatever the size, so that the smallest files check this path too.
+#pragma omp parallel
+    {
+        const int threads = omp_get_num_threads();
+        const int thread = omp_get_thread_num();
+        const int from = static_cast<int>(std::int64_t(vertexCount) * thread / threads);
+        const int to = static_cast<int>(std::int64_t(vertexCount) * (thread + 1) / threads);
+        const auto mine = [from, to](int v) { return v >= from && v < to; };
+        std::vector<int> valence(static_cast<std::size_t>(to - from), 0);
+        for (std::ptrdiff_t k = 0; k < cornerCount; ++k) {
+            if (mine(corners[k]))
+                ++valence[static_cast<std::size_t>(corners[k] - from)];
+        }
+        for (int i = from; i < to; ++i)
+            vertices[i].triangleIndices.reserve(static_cast<std::size_t>(valence[i - from]));
+        for (std::ptrdiff_t k = 0; k < cornerCount; ++k) {
+            if (mine(corners[k]))
+                vertices[corners[k]].addTriangle(static_cast<int>(k / 3));
+        }
     }
     return mesh;
 }

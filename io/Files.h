@@ -86,8 +86,9 @@ public:
     }
 
     // Vertex and Triangle records from parsed data, without the pipeline: vertex ids equal their
-    // indices, triangle normals come from the corners, and each vertex lists its triangles in
-    // triangle order. Null with a reason when the data cannot make a mesh: no triangle, a corner
-    // naming a missing vertex, all vertices at one point, or a size that cannot be scaled.
+    // indices, and each vertex lists its triangles in triangle order. Normals are left zero, for
+    // the pipeline to compute (initTopology from the scaled corners, initVBO for the vertices).
+    // Null with a reason when the data cannot make a mesh: no triangle, a corner naming a missing
+    // vertex, all vertices at one point, or a size that cannot be scaled.
     static std::unique_ptr<Mesh> buildMesh(const MeshData &data, QString *error = nullptr);
 };

@@ -10,6 +10,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 
 namespace ParseCommon {
@@ -61,5 +62,15 @@ const char *readNumber(const char *p, const char *end, float &value);
 
 // A whole token as a float; false when the token is not exactly one number.
 bool tokenToFloat(QByteArrayView token, float &value);
+
+// For a large array that a load is about to fill: backs the whole 2 MB blocks of
+// [data, data + bytes) with huge pages where the system allows it, and maps all the pages at
+// once, the threads sharing the work, instead of taking a page fault per page as the array is
+// written (which costs many times more, in particular in a virtual machine). Memory beyond the
+// range (the room an array keeps for growth) is left as it is. No effect on small arrays or
+// other systems.
+void prefault(const void *data, std::size_t bytes);
+// For a mapped file about to be read whole: maps all its pages at once.
+void prefaultRead(const void *data, std::size_t bytes);
 
 } // namespace ParseCommon

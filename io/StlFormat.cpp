@@ -8,6 +8,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 
@@ -16,7 +17,6 @@ using ParseCommon::isBlank;
 using ParseCommon::isFinite;
 using ParseCommon::maxTriangles;
 using ParseCommon::quoted;
-using ParseCommon::readFloat;
 using ParseCommon::readU32;
 using ParseCommon::tokenToFloat;
 
@@ -30,39 +30,33 @@ constexpr qsizetype stlFacetSize = 50;
 bool parseBinarySTL(
     QByteArrayView bytes, qint64 n, MeshData &data, QString *error, const ProgressSink &sink)
 {
-    ProgressReporter progress(sink, n);
     data.format = QStringLiteral("stl");
-    data.corners.resize(static_cast<std::size_t>(n) * 3);
-    data.positions.reserve(static_cast<std::size_t>(n / 2));
-    VertexMap map(static_cast<std::size_t>(n / 2));
-    const char *facet = bytes.data() + stlHeaderSize;
-    int *corner = data.corners.data();
-    // Lookups run a few facets behind the prefetches of their hash slots.
-    constexpr qint64 lookahead = 4;
-    auto prefetchFacet = [&](const char *f) {
-        for (int c = 0; c < 3; ++c) {
-            const char *p = f + 12 + 12 * c;
-            map.prefetch(QVector3D(readFloat(p), readFloat(p + 4), readFloat(p + 8)));
+    const char *facets = bytes.data() + stlHeaderSize;
+    const auto corners = static_cast<std::size_t>(n) * 3;
+    data.corners.reserve(corners);
+    ParseCommon::prefault(data.corners.data(), corners * sizeof(int));
+    data.corners.resize(corners);
+    // The facet normal is recomputed from the corners. The merge reads every corner: the first
+    // one with a coordinate that is NaN or infinite (all exponent bits set) is noted on the way,
+    // and then the file is refused.
+    std::atomic<std::size_t> bad = corners;
+    auto position = [facets, &bad](std::size_t c) {
+        const char *p = facets + stlFacetSize * static_cast<qsizetype>(c / 3) + 12 + 12 * (c % 3);
+        const quint32 x = readU32(p), y = readU32(p + 4), z = readU32(p + 8);
+        constexpr quint32 exponent = 0x7f800000u;
+        if ((x & exponent) == exponent || (y & exponent) == exponent || (z & exponent) == exponent)
+            [[unlikely]] {
+            std::size_t first = bad.load(std::memory_order_relaxed);
+            while (c < first && !bad.compare_exchange_weak(first, c, std::memory_order_relaxed)) { }
         }
+        return QVector3D(std::bit_cast<float>(x), std::bit_cast<float>(y), std::bit_cast<float>(z));
     };
-    for (qint64 i = 0; i < std::min(n, lookahead); ++i)
-        prefetchFacet(facet + stlFacetSize * i);
-    for (qint64 i = 0; i < n; ++i, facet += stlFacetSize) {
-        if (i + lookahead < n)
-            prefetchFacet(facet + stlFacetSize * lookahead);
-        progress.update(i);
-        const char *p = facet + 12; // the facet normal is recomputed from the corners
-        for (int c = 0; c < 3; ++c, p += 12) {
-            const QVector3D position(readFloat(p), readFloat(p + 4), readFloat(p + 8));
-            if (!isFinite(position))
-                return fail(error,
-                    QStringLiteral("binary STL: facet %1 has a coordinate that is not a finite "
-                                   "number")
-                        .arg(i));
-            *corner++ = Files::findOrAddVertex(position, map, data.positions);
-        }
-    }
-    progress.finish();
+    mergeEqualPositions(corners, position, data.corners.data(), data.positions,
+        static_cast<std::size_t>(n / 2), sink);
+    if (bad < corners)
+        return fail(error,
+            QStringLiteral("binary STL: facet %1 has a coordinate that is not a finite number")
+                .arg(bad / 3));
     return true;
 }
 

@@ -3,8 +3,11 @@
 #include "Mesh.h"
 #include "Triangle.h"
 
+#include <omp.h>
+
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 Octree::Octree(Octree *parent, int depth)
     : parent(parent)
@@ -24,6 +27,75 @@ int Octree::slotInParent() const
     return -1;
 }
 
+namespace {
+
+// For a list this long, outside any parallel region, the passes of build and split run in
+// chunks on all threads.
+int chunksFor(std::size_t size)
+{
+    return size > Octree::parallelBuildSize && !omp_in_parallel() ? omp_get_max_threads() : 1;
+}
+
+// Aabb::expandsWithBox, inlined for the passes over whole lists.
+inline void grow(Aabb &box, const Aabb &b)
+{
+    box.min = QVector3D(std::min(box.min.x(), b.min.x()), std::min(box.min.y(), b.min.y()),
+        std::min(box.min.z(), b.min.z()));
+    box.max = QVector3D(std::max(box.max.x(), b.max.x()), std::max(box.max.y(), b.max.y()),
+        std::max(box.max.z(), b.max.z()));
+}
+
+Aabb emptyBox()
+{
+    const float inf = std::numeric_limits<float>::infinity();
+    return Aabb(QVector3D(inf, inf, inf), QVector3D(-inf, -inf, -inf));
+}
+
+// The candidates that `takes` accepts, in order, into `taken`, with `loose` grown by their boxes.
+// Each chunk grows a box of its own from an empty one and the chunks' boxes are merged in order:
+// min and max keep the earlier of two equal values, so this gives the very floats of a single
+// pass (-0.0 and 0.0 included).
+template<typename Takes>
+void gather(const std::vector<Triangle> &triangles, const std::vector<int> &candidates,
+    const Takes &takes, std::vector<int> &taken, Aabb &loose)
+{
+    const int chunks = chunksFor(candidates.size());
+    const float inf = std::numeric_limits<float>::infinity();
+    std::vector<std::vector<int>> parts(static_cast<std::size_t>(chunks));
+    std::vector<Aabb> boxes(static_cast<std::size_t>(chunks),
+        Aabb(QVector3D(inf, inf, inf), QVector3D(-inf, -inf, -inf)));
+    const std::size_t size = candidates.size();
+#pragma omp parallel for schedule(static, 1) num_threads(chunks) if (chunks > 1)
+    for (int c = 0; c < chunks; ++c) {
+        std::vector<int> &part = parts[c];
+        Aabb &box = boxes[c];
+        const std::size_t end = size * (c + 1) / chunks;
+        part.reserve(end - size * c / chunks);
+        for (std::size_t k = size * c / chunks; k < end; ++k) {
+            const int index = candidates[k];
+            const Triangle &t = triangles[index];
+            if (!takes(t))
+                continue;
+            grow(box, t.aabb);
+            part.push_back(index);
+        }
+    }
+    for (const Aabb &box : boxes)
+        loose.expandsWithBox(box);
+    if (chunks == 1) {
+        taken.swap(parts[0]);
+        return;
+    }
+    std::size_t total = 0;
+    for (const std::vector<int> &part : parts)
+        total += part.size();
+    taken.reserve(total);
+    for (const std::vector<int> &part : parts)
+        taken.insert(taken.end(), part.begin(), part.end());
+}
+
+} // namespace
+
 void Octree::build(Mesh &mesh, const std::vector<int> &candidates, const Aabb &box)
 {
     aabbSplit = box;
@@ -36,28 +108,30 @@ void Octree::build(Mesh &mesh, const std::vector<int> &candidates, const Aabb &b
     // when rounding between sibling cells, or a centre outside the root's box, leaves it out.
     const bool takeAll = !parent || slotInParent() == 7;
     if (takeAll) {
-        for (int index : candidates) {
-            Triangle &t = triangles[index];
-            if (t.visitStamp == counter)
-                continue;
-            aabbLoose.expandsWithBox(t.aabb);
-            triangleIndices.push_back(index);
-        }
+        gather(
+            triangles, candidates, [counter](const Triangle &t) { return t.visitStamp != counter; },
+            triangleIndices, aabbLoose);
     } else {
-        for (int index : candidates) {
-            Triangle &t = triangles[index];
-            if (t.visitStamp == counter || !aabbSplit.containsPoint(t.aabb.computeCenter()))
-                continue;
-            aabbLoose.expandsWithBox(t.aabb);
-            triangleIndices.push_back(index);
-        }
+        gather(
+            triangles, candidates,
+            [counter, this](const Triangle &t) {
+                return t.visitStamp != counter && aabbSplit.containsPoint(t.aabb.computeCenter());
+            },
+            triangleIndices, aabbLoose);
     }
 
+    finishBuild(mesh);
+}
+
+void Octree::finishBuild(Mesh &mesh)
+{
     if (static_cast<int>(triangleIndices.size()) > leafCapacity && depth < maxDepth) {
         split(mesh);
         return;
     }
 
+    std::vector<Triangle> &triangles = mesh.getTriangles();
+    const int counter = Triangle::visitCounter;
     const int n = static_cast<int>(triangleIndices.size());
     for (int k = 0; k < n; ++k) {
         Triangle &t = triangles[triangleIndices[k]];
@@ -99,36 +173,65 @@ void Octree::split(Mesh &mesh)
     // not yet placed triangles whose centre lies in its cell and slot 7 taking the rest, sends
     // every triangle to the first slot among 0 to 6 whose cell holds its centre, or else to slot
     // 7: a child's subtree places every triangle the child takes. Sorting the list into those
-    // eight groups in one pass gives each child only its own candidates, in the same order.
+    // eight groups in one pass gives each child only its own candidates, in the same order, and
+    // each child takes all of them: the same pass grows the children's loose boxes, and the
+    // children go on from there as build would after gathering them.
     Aabb cells[8];
     for (int slot = 0; slot < 8; ++slot)
         cells[slot] = childCell(aabbSplit, slot);
-    std::array<std::vector<int>, 8> groups;
     const std::vector<Triangle> &triangles = mesh.getTriangles();
     const int counter = Triangle::visitCounter;
-    for (int index : triangleIndices) {
-        const Triangle &t = triangles[index];
-        if (t.visitStamp == counter)
-            continue;
-        const QVector3D centre = t.aabb.computeCenter();
-        int slot = 0;
-        while (slot < 7 && !cells[slot].containsPoint(centre))
-            ++slot;
-        groups[slot].push_back(index);
+    // In chunks for a long list, each sorting its part and growing boxes of its own from empty
+    // ones; the groups then join the parts in order, and the boxes merge in order (see gather).
+    const int chunks = chunksFor(triangleIndices.size());
+    std::vector<std::array<std::vector<int>, 8>> parts(static_cast<std::size_t>(chunks));
+    std::vector<std::array<Aabb, 8>> boxes(static_cast<std::size_t>(chunks));
+    const std::size_t size = triangleIndices.size();
+#pragma omp parallel for schedule(static, 1) num_threads(chunks) if (chunks > 1)
+    for (int c = 0; c < chunks; ++c) {
+        boxes[c].fill(emptyBox());
+        for (std::size_t k = size * c / chunks; k < size * (c + 1) / chunks; ++k) {
+            const int index = triangleIndices[k];
+            const Triangle &t = triangles[index];
+            if (t.visitStamp == counter)
+                continue;
+            const QVector3D centre = t.aabb.computeCenter();
+            int slot = 0;
+            while (slot < 7 && !cells[slot].containsPoint(centre))
+                ++slot;
+            parts[c][slot].push_back(index);
+            grow(boxes[c][slot], t.aabb);
+        }
     }
     std::vector<int>().swap(triangleIndices);
-    for (int slot = 0; slot < 8; ++slot)
-        children[slot] = std::make_unique<Octree>(this, depth + 1);
+    std::size_t total = 0;
+    for (int slot = 0; slot < 8; ++slot) {
+        auto child = std::make_unique<Octree>(this, depth + 1);
+        child->aabbSplit = cells[slot];
+        child->aabbLoose = cells[slot];
+        for (int c = 0; c < chunks; ++c)
+            child->aabbLoose.expandsWithBox(boxes[c][slot]);
+        std::vector<int> &group = child->triangleIndices;
+        if (chunks == 1) {
+            group.swap(parts[0][slot]);
+        } else {
+            std::size_t count = 0;
+            for (const auto &part : parts)
+                count += part[slot].size();
+            group.reserve(count);
+            for (auto &part : parts) {
+                group.insert(group.end(), part[slot].begin(), part[slot].end());
+                std::vector<int>().swap(part[slot]);
+            }
+        }
+        total += group.size();
+        children[slot] = std::move(child);
+    }
     // The children's subtrees place disjoint sets of triangles: large ones are built in
     // parallel, each exactly as it would be alone.
-    std::size_t total = 0;
-    for (const std::vector<int> &group : groups)
-        total += group.size();
 #pragma omp parallel for schedule(dynamic, 1) if (total > parallelBuildSize)
-    for (int slot = 0; slot < 8; ++slot) {
-        children[slot]->build(mesh, groups[slot], cells[slot]);
-        std::vector<int>().swap(groups[slot]);
-    }
+    for (int slot = 0; slot < 8; ++slot)
+        children[slot]->finishBuild(mesh);
     // A child's cell, computed in floats, can reach a rounding step beyond this cell: this loose
     // box grows to hold the children's, so that loose boxes stay nested and a triangle inside its
     // leaf's loose box is inside every ancestor's.

@@ -87,6 +87,9 @@ public:
     int depth = 0;
 
 private:
+    // After this node's list and loose box are gathered: splits it when it holds too many
+    // triangles, otherwise makes it the leaf of its triangles.
+    void finishBuild(Mesh &mesh);
     void collectRay(
         const QVector3D &origin, const QVector3D &direction, std::vector<int> &result) const;
     void collectRayLeaves(

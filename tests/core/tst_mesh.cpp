@@ -16,6 +16,7 @@
 
 #include <omp.h>
 
+#include <bit>
 #include <cmath>
 #include <functional>
 #include <numbers>
@@ -44,7 +45,8 @@ QStringList describeOctree(const Mesh &mesh)
         QString line = QString::number(node->depth);
         for (const Aabb *b : {&node->aabbSplit, &node->aabbLoose})
             for (const QVector3D &p : {b->min, b->max})
-                line += QString(" %1 %2 %3").arg(p.x()).arg(p.y()).arg(p.z());
+                for (float f : {p.x(), p.y(), p.z()}) // the very floats, -0 apart from 0
+                    line += QLatin1Char(' ') + QString::number(std::bit_cast<quint32>(f), 16);
         for (int t : node->triangleIndices)
             line += QLatin1Char(' ') + QString::number(t);
         lines << line;
