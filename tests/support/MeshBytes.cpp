@@ -6,45 +6,48 @@
 
 namespace MeshBytes {
 
+namespace {
+
+// "x y z" with numbers that read back to the same floats.
+QByteArray text(const QVector3D &p)
+{
+    return QByteArray::number(p.x(), 'g', 9) + ' ' + QByteArray::number(p.y(), 'g', 9) + ' '
+        + QByteArray::number(p.z(), 'g', 9);
+}
+
+} // namespace
+
 void putFloat(QByteArray &b, float f)
 {
-    char raw[4];
-    qToLittleEndian<quint32>(std::bit_cast<quint32>(f), raw);
-    b.append(raw, 4);
+    putU32(b, std::bit_cast<quint32>(f));
 }
 
 void putU16(QByteArray &b, quint16 v)
 {
-    char raw[2];
-    qToLittleEndian<quint16>(v, raw);
-    b.append(raw, 2);
+    b.append(reinterpret_cast<const char *>(&(v = qToLittleEndian(v))), 2);
 }
 
 void putU32(QByteArray &b, quint32 v)
 {
-    char raw[4];
-    qToLittleEndian<quint32>(v, raw);
-    b.append(raw, 4);
+    b.append(reinterpret_cast<const char *>(&(v = qToLittleEndian(v))), 4);
 }
 
 void putVector(QByteArray &b, const QVector3D &v)
 {
-    putFloat(b, v.x());
-    putFloat(b, v.y());
-    putFloat(b, v.z());
+    for (float f : {v.x(), v.y(), v.z()})
+        putFloat(b, f);
 }
 
 QByteArray binarySTL(
     const FacetList &facets, const QByteArray &header, Normals normals, std::optional<qint32> count)
 {
-    QByteArray b = header.left(80);
-    b.append(80 - b.size(), '\0');
+    QByteArray b = header.left(80).leftJustified(80, '\0');
     putU32(b, static_cast<quint32>(count.value_or(static_cast<qint32>(facets.size()))));
     for (const Facet &f : facets) {
-        const QVector3D n = normals == Normals::Zero ? QVector3D()
-            : normals == Normals::Wrong              ? QVector3D(0.0f, 0.0f, -7.0f)
-                                                     : QVector3D::normal(f[0], f[1], f[2]);
-        putVector(b, n);
+        putVector(b,
+            normals == Normals::Zero        ? QVector3D()
+                : normals == Normals::Wrong ? QVector3D(0.0f, 0.0f, -7.0f)
+                                            : QVector3D::normal(f[0], f[1], f[2]));
         for (const QVector3D &p : f)
             putVector(b, p);
         putU16(b, 0);
@@ -54,22 +57,16 @@ QByteArray binarySTL(
 
 QByteArray textSTL(const FacetList &facets, const char *eol, bool upper)
 {
-    QByteArray b;
-    auto line = [&](const QByteArray &text) { b += (upper ? text.toUpper() : text) + eol; };
-    line("solid test part");
+    QByteArray b = "solid test part" + QByteArray(eol);
     for (const Facet &f : facets) {
-        const QVector3D n = QVector3D::normal(f[0], f[1], f[2]);
-        line("  facet normal " + QByteArray::number(n.x(), 'g', 9) + ' '
-            + QByteArray::number(n.y(), 'g', 9) + ' ' + QByteArray::number(n.z(), 'g', 9));
-        line("    outer loop");
+        b += "  facet normal " + text(QVector3D::normal(f[0], f[1], f[2])) + eol + "    outer loop"
+            + eol;
         for (const QVector3D &p : f)
-            line("      vertex " + QByteArray::number(p.x(), 'g', 9) + ' '
-                + QByteArray::number(p.y(), 'g', 9) + ' ' + QByteArray::number(p.z(), 'g', 9));
-        line("    endloop");
-        line("  endfacet");
+            b += "      vertex " + text(p) + eol;
+        b += QByteArray("    endloop") + eol + "  endfacet" + eol;
     }
-    line("endsolid test part");
-    return b;
+    b += "endsolid test part" + QByteArray(eol);
+    return upper ? b.toUpper() : b;
 }
 
 QByteArray chunk(quint16 id, const QByteArray &payload)
@@ -93,11 +90,9 @@ QByteArray faceList(const FaceList &faces, const QByteArray &subChunks)
 {
     QByteArray b;
     putU16(b, static_cast<quint16>(faces.size()));
-    for (const auto &f : faces) {
-        for (int v : f)
+    for (const auto &f : faces)
+        for (int v : {f[0], f[1], f[2], 7}) // the corners, then the flags
             putU16(b, static_cast<quint16>(v));
-        putU16(b, 7); // flags
-    }
     return chunk(0x4120, b + subChunks);
 }
 
@@ -124,7 +119,6 @@ QByteArray file3DS(const QByteArray &editorChunks, const QByteArray &mainExtra)
     return chunk(0x4D4D, chunk(0x0002, version) + chunk(0x3D3D, editorChunks) + mainExtra);
 }
 
-// A unit cube: 8 corners, 12 outward triangles.
 const PositionList cubePositions = {
     {0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}};
 const FaceList cubeFaces = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
@@ -134,8 +128,7 @@ IntList flatten(const FaceList &faces, int offset)
 {
     IntList out;
     for (const auto &f : faces)
-        for (int v : f)
-            out.push_back(v + offset);
+        out.insert(out.end(), {f[0] + offset, f[1] + offset, f[2] + offset});
     return out;
 }
 
@@ -160,11 +153,9 @@ QByteArray objText(const PositionList &positions, const FaceList &faces)
     QByteArray b;
     b.reserve(static_cast<qsizetype>(positions.size() * 40 + faces.size() * 24));
     for (const QVector3D &p : positions)
-        b += "v " + QByteArray::number(p.x(), 'g', 9) + ' ' + QByteArray::number(p.y(), 'g', 9)
-            + ' ' + QByteArray::number(p.z(), 'g', 9) + '\n';
+        b += "v " + text(p) + '\n';
     for (const Face &f : faces)
-        b += "f " + QByteArray::number(f[0] + 1) + ' ' + QByteArray::number(f[1] + 1) + ' '
-            + QByteArray::number(f[2] + 1) + '\n';
+        b += QString::asprintf("f %d %d %d\n", f[0] + 1, f[1] + 1, f[2] + 1).toLatin1();
     return b;
 }
 

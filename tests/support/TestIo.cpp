@@ -31,13 +31,10 @@ Run runProgram(const QString &program, const QStringList &arguments, int timeout
 {
     QProcess process;
     process.start(program, arguments);
-    Run run;
     if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.status = process.exitCode();
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
+        return {};
+    return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
+        QString::fromLocal8Bit(process.readAllStandardError())};
 }
 
 } // namespace TestIo
