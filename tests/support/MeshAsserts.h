@@ -1,7 +1,7 @@
 #pragma once
 
-// Qt Test assertions over whole meshes. Like QVERIFY they return from the calling function when
-// they fail, with the first problem or difference found as the message.
+// Qt Test assertions over whole meshes. Like QCOMPARE they return from the calling function when
+// they fail, with the first problem or difference found as the actual value.
 
 #include "TestMeshes.h"
 #include "mesh/MeshCheck.h"
@@ -10,22 +10,9 @@
 #include <QTest>
 
 // The mesh passes the consistency check (checkMesh).
-#define VERIFY_MESH(mesh)                                                                          \
-    do {                                                                                           \
-        const QString problem_ = checkMesh(mesh);                                                  \
-        QVERIFY2(problem_.isEmpty(), qPrintable(problem_));                                        \
-    } while (false)
-
+#define VERIFY_MESH(mesh) QCOMPARE(checkMesh(mesh), QString())
 // The mesh passes TestMeshes::soundness.
-#define VERIFY_SOUND(mesh, closed)                                                                 \
-    do {                                                                                           \
-        const QString problem_ = TestMeshes::soundness(mesh, closed);                              \
-        QVERIFY2(problem_.isEmpty(), qPrintable(problem_));                                        \
-    } while (false)
-
+#define VERIFY_SOUND(mesh, closed) QCOMPARE(TestMeshes::soundness(mesh, closed), QString())
 // The mesh equals a snapshot taken earlier (TestMeshes::compareWithSnapshot).
 #define VERIFY_SAME(expected, mesh)                                                                \
-    do {                                                                                           \
-        const QString difference_ = TestMeshes::compareWithSnapshot(expected, mesh);               \
-        QVERIFY2(difference_.isEmpty(), qPrintable(difference_));                                  \
-    } while (false)
+    QCOMPARE(TestMeshes::compareWithSnapshot(expected, mesh), QString())

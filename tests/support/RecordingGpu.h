@@ -10,42 +10,35 @@
 class RecordingGpu : public MeshGpu
 {
 public:
+    using Indices = std::vector<int>;
     explicit RecordingGpu(QStringList *log)
         : log(log)
     { }
     void build(const Mesh &mesh) override
     {
-        *log << QStringLiteral("build %1 %2").arg(mesh.getNbVertices()).arg(mesh.getNbTriangles());
-        triangles = 2 * mesh.getNbTriangles();
         vertices = 2 * mesh.getNbVertices();
+        triangles = 2 * mesh.getNbTriangles();
+        *log << QStringLiteral("build %1 %2").arg(vertices / 2).arg(triangles / 2);
     }
-    void initShaders(const Mesh &mesh) override
-    {
-        *log << QStringLiteral("shaders %1").arg(mesh.getShaderType());
-    }
+    void initShaders(const Mesh &mesh) override { note("shaders", mesh.getShaderType()); }
     int triangleCapacity() const override { return triangles; }
     int vertexCapacity() const override { return vertices; }
-    void patchIndices(const Mesh &, const std::vector<int> &list) override
-    {
-        *log << QStringLiteral("indices %1").arg(list.size());
-    }
-    void patchPositions(const Mesh &, const std::vector<int> &list) override
-    {
-        *log << QStringLiteral("positions %1").arg(list.size());
-    }
-    void patchNormals(const Mesh &mesh, const std::vector<int> &list) override
+    void patchIndices(const Mesh &, const Indices &l) override { note("indices", l.size()); }
+    void patchPositions(const Mesh &, const Indices &l) override { note("positions", l.size()); }
+    void patchNormals(const Mesh &mesh, const Indices &list) override
     {
         for (int i : list) {
             QVector3D sum;
             for (int t : mesh.getVertex(i).triangleIndices)
                 sum += mesh.getTriangle(t).normal;
             if (mesh.getVertex(i).normal != sum.normalized())
-                *log << QStringLiteral("stale normal %1").arg(i);
+                note("stale normal", i);
         }
-        *log << QStringLiteral("normals %1").arg(list.size());
+        note("normals", list.size());
     }
 
 private:
+    void note(const char *what, qsizetype n) { *log << QStringLiteral("%1 %2").arg(what).arg(n); }
     QStringList *log;
     int triangles = 0, vertices = 0;
 };

@@ -1,6 +1,11 @@
 #pragma once
 
+#include "TestMeshes.h"
+#include "io/Files.h"
+
 #include <QByteArray>
+#include <QFile>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -9,13 +14,26 @@
 namespace TestIo {
 
 // The whole file, or nothing when it cannot be read.
-QByteArray readFile(const QString &path);
+inline QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
 // Writes `bytes` as the whole file; false when it cannot be opened or not all bytes were written.
-bool writeFile(const QString &path, const QByteArray &bytes);
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
 
 // A binary STL of TestMeshes::makeIcosphere(level) at `path`, written only when there is no file
 // there yet. Returns the path.
-QString icosphereFile(const QString &path, int level);
+inline QString icosphereFile(const QString &path, int level)
+{
+    if (!QFile::exists(path))
+        Files::saveSTL(*TestMeshes::makeIcosphere(level), path);
+    return path;
+}
 
 // How a program run ended: its exit code, or -1 when it did not end normally within the time
 // limit (then nothing of its output), and what it printed.
@@ -25,7 +43,14 @@ struct Run
     QString out;
     QString err;
 };
-
-Run runProgram(const QString &program, const QStringList &arguments, int timeoutMs);
+inline Run runProgram(const QString &program, const QStringList &arguments, int timeoutMs)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
+        QString::fromLocal8Bit(process.readAllStandardError())};
+}
 
 } // namespace TestIo
