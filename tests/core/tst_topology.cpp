@@ -1,5 +1,5 @@
-// Dynamic topology step by step: a split edge's middle, the endless halving of a tiny brush,
-// edges that must not collapse, vertex repair, and surface fusion (the grid that finds close
+// Dynamic topology step by step: the endless halving of a tiny brush, edges that must not
+// collapse, vertex repair, and surface fusion (the grid that finds close
 // pairs, joins made soundly or refused with nothing changed). Whole random strokes in every mode,
 // with exact undo and redo, are checked by tst_topology_stress.
 
@@ -21,7 +21,6 @@ class TestTopology : public QObject
     Q_OBJECT
 
 private slots:
-    void middlePlacement();
     void subdivision();
     void decimation_data();
     void decimation();
@@ -45,34 +44,6 @@ int borderEdges(const Mesh &mesh)
 }
 
 } // namespace
-
-// A split edge's middle: on the edge between equal normals, outwards on a convex bend, inwards in
-// a concave fold; shared by the two triangles of the edge even when only one is listed (the
-// other's hanging middle is filled). A quad of two triangles sharing its long diagonal 0-2.
-void TestTopology::middlePlacement()
-{
-    const QVector3D up(0, 0, 1), out0 = QVector3D(-1, 0, 2).normalized(),
-                                 out2 = QVector3D(1, 0, 2).normalized();
-    for (const auto &[normal0, normal2, side, listed] :
-        {std::tuple {up, up, 0, 2}, {out0, out2, 1, 2}, {out2, out0, -1, 2}, {up, up, 0, 1}}) {
-        auto mesh =
-            meshFromArrays({{0, 0, 0}, {10, 0, 0}, {10, 1, 0}, {0, 1, 0}}, {{0, 1, 2}, {0, 2, 3}});
-        mesh->getVertex(0).normal = normal0;
-        mesh->getVertex(2).normal = normal2;
-        const QVector3D midpoint(5, 0.5f, 0);
-        Topology topology(mesh.get(), midpoint, 101);
-        std::vector<int> list = listed == 2 ? std::vector<int> {0, 1} : std::vector<int> {0};
-        topology.subdivide(list, 100.05f);
-        QCOMPARE(std::set<int>(list.begin(), list.end()), std::set<int>({0, 1, 2, 3}));
-        QVERIFY(!edgeCounts(*mesh).count({0, 2}));
-        QCOMPARE(int(mesh->getVertex(4).triangleIndices.size()), 4);
-        const float along = QVector3D::dotProduct(
-            mesh->getVertex(4).position - midpoint, (normal0 + normal2).normalized());
-        QVERIFY(side == 0 ? std::abs(along) < 1e-4f : along * side > 0.01f);
-        mesh->updateMesh(list, mesh->getVerticesFromTriangles(list));
-        VERIFY_SOUND(*mesh, false);
-    }
-}
 
 // A tiny brush does not subdivide without end (float precision ends the halving).
 void TestTopology::subdivision()
