@@ -148,17 +148,22 @@ private slots:
     {
         QTest::addColumn<QPoint>("offset"); // the drag from the centre
         QTest::addColumn<QString>("tool"); // chosen; "symmetry": inflate with symmetry
-        QTest::newRow("right drag") << QPoint(60, 30) << "inflate";
-        QTest::newRow("symmetry") << QPoint(80, 60) << "symmetry";
+        QTest::addColumn<int>("keys"); // held during the drag
+        QTest::newRow("right drag") << QPoint(60, 30) << "inflate" << 0;
+        QTest::newRow("symmetry") << QPoint(80, 60) << "symmetry" << 0;
+        QTest::newRow("ctrl: deflate") << QPoint(60, 30) << "inflate" << int(Qt::ControlModifier);
+        QTest::newRow("shift: smooth") << QPoint(60, 30) << "inflate" << int(Qt::ShiftModifier);
         // Moves of 5 pixels in all never pass the spacing of a tenth of the 50-pixel brush.
-        QTest::newRow("within the spacing: nothing") << QPoint(3, 4) << "";
+        QTest::newRow("within the spacing: nothing") << QPoint(3, 4) << "" << 0;
     }
-    // A right drag inflates (outwards only), mirrored across x = 0 with symmetry, as one history
-    // state that Ctrl+Z and Ctrl+Y undo and redo; the camera stays.
+    // A right drag inflates (outwards only; inwards with Ctrl), mirrored across x = 0 with
+    // symmetry, as one history state that Ctrl+Z and Ctrl+Y undo and redo; the camera stays.
+    // With Shift it is the smooth tool's stroke.
     void strokes()
     {
         QFETCH(QPoint, offset);
         QFETCH(QString, tool);
+        QFETCH(int, keys);
         QVERIFY(view->openFile(sphere("s.stl")));
         button("static")->click(); // positions only
         if (!tool.isEmpty())
@@ -167,7 +172,7 @@ private slots:
         const MeshSnapshot before = snapshot(*mesh);
         const QQuaternion rotation = view->getCamera().getRotation();
         const QPoint from = centre() + (tool == "symmetry" ? QPoint(80, 0) : QPoint());
-        drag(Qt::RightButton, from, from + offset, 10);
+        drag(Qt::RightButton, from, from + offset, 10, keys);
         QVERIFY(view->getCamera().getRotation() == rotation);
         QCOMPARE(mesh->getUndoStates().size(), std::size_t(1));
         VERIFY_MESH(*mesh);
@@ -179,11 +184,18 @@ private slots:
         int left = 0, right = 0;
         for (int i = 0; i < mesh->getNbVertices(); ++i) {
             const QVector3D p = mesh->getVertex(i).position, q = before.vertices[i].position;
-            QVERIFY(p.lengthSquared() >= q.lengthSquared() * (1.0f - 1e-6f));
+            QVERIFY(keys ? p.lengthSquared() <= q.lengthSquared() * (1.0f + 1e-6f)
+                         : p.lengthSquared() >= q.lengthSquared() * (1.0f - 1e-6f));
             if (p != q)
                 ++(p.x() < 0 ? left : right);
         }
         QVERIFY((left + right > 0) == !tool.isEmpty() && (tool != "symmetry" || (left && right)));
+        if (keys == Qt::ShiftModifier) {
+            view->undo();
+            button("smooth")->click();
+            drag(Qt::RightButton, from, from + offset, 10);
+            VERIFY_SAME(after, *mesh);
+        }
     }
     // Picking works in widget pixels while the GL viewport is in device pixels: with any scale
     // factor the point picked under the cursor, away from the centre (on the front, facing the
@@ -523,9 +535,9 @@ private:
     QPoint centre() const { return view->rect().center(); }
     // A mouse event sent to the view; `fromPen` makes it one that the system made from the pen.
     void mouse(QEvent::Type type, QPointF p, Qt::MouseButton button, Qt::MouseButtons buttons,
-        bool fromPen = false)
+        bool fromPen = false, Qt::KeyboardModifiers keys = {})
     {
-        QMouseEvent event(type, p, p, view->mapToGlobal(p), button, buttons, {},
+        QMouseEvent event(type, p, p, view->mapToGlobal(p), button, buttons, keys,
             fromPen ? Qt::MouseEventSynthesizedBySystem : Qt::MouseEventNotSynthesized,
             fromPen ? pen.get() : QPointingDevice::primaryPointingDevice());
         QCoreApplication::sendEvent(view, &event);
@@ -559,13 +571,14 @@ private:
     }
     // A drag as the mouse makes it: a hover move to `from`, a press of `button`, `steps` moves to
     // `to`, and the release at `to`.
-    void drag(Qt::MouseButton button, QPoint from, QPoint to, int steps)
+    void drag(Qt::MouseButton button, QPoint from, QPoint to, int steps, int keys = 0)
     {
         mouse(QEvent::MouseMove, from, Qt::NoButton, Qt::NoButton);
-        QTest::mousePress(view, button, {}, from);
+        QTest::mousePress(view, button, Qt::KeyboardModifiers(keys), from);
         for (int i = 1; i <= steps; ++i)
-            mouse(QEvent::MouseMove, from + (to - from) * i / steps, Qt::NoButton, button);
-        QTest::mouseRelease(view, button, {}, to);
+            mouse(QEvent::MouseMove, from + (to - from) * i / steps, Qt::NoButton, button, false,
+                Qt::KeyboardModifiers(keys));
+        QTest::mouseRelease(view, button, Qt::KeyboardModifiers(keys), to);
     }
     // A right-button stroke from the view's centre.
     void stroke(QPoint to = {60, 30}) { drag(Qt::RightButton, centre(), centre() + to, 12); }
