@@ -65,6 +65,7 @@ void prefault(const void *data, std::size_t bytes)
 #if defined(MADV_HUGEPAGE)
     // A refusal (no transparent huge pages) leaves ordinary pages.
     if (last > first)
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): madvise takes page-aligned addresses
         madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
 #endif
     const std::uintptr_t begin = start & ~(page - 1);
@@ -74,6 +75,7 @@ void prefault(const void *data, std::size_t bytes)
 #pragma omp parallel for schedule(dynamic, 1) if (pieces > 2)
     for (std::ptrdiff_t k = 0; k < pieces; ++k) {
         const std::uintptr_t from = begin + static_cast<std::uintptr_t>(k) * piece;
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): madvise takes page-aligned addresses
         madvise(reinterpret_cast<void *>(from), std::min(piece, end - from), MADV_POPULATE_WRITE);
     }
 #else
@@ -90,6 +92,7 @@ void prefaultRead(const void *data, std::size_t bytes)
     const std::uintptr_t end =
         (reinterpret_cast<std::uintptr_t>(data) + bytes + page - 1) & ~(page - 1);
     if (bytes >= (std::size_t(1) << 20))
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): madvise takes page-aligned addresses
         madvise(reinterpret_cast<void *>(begin), end - begin, MADV_POPULATE_READ);
 #else
     (void)data;
