@@ -68,6 +68,32 @@ void unitFour(float *x, float *y, float *z, bool normalized)
 #endif
 }
 
+// For every index 0 .. count - 1, the vector vectorOf(i) made unit (as unitFour does) and given
+// to store(i, unit), four at a time; vectorOf and store are called from several threads at once,
+// each index by one thread.
+template<typename VectorOf, typename Store>
+void unitInFours(int count, bool normalized, const VectorOf &vectorOf, const Store &store)
+{
+    const int blocks = (count + 3) / 4;
+#pragma omp parallel for schedule(static) if (count > parallelMinimum)
+    for (int block = 0; block < blocks; ++block) {
+        const int first = block * 4;
+        const int size = std::min(4, count - first);
+        float x[4] = {};
+        float y[4] = {};
+        float z[4] = {};
+        for (int j = 0; j < size; ++j) {
+            const QVector3D v = vectorOf(first + j);
+            x[j] = v.x();
+            y[j] = v.y();
+            z[j] = v.z();
+        }
+        unitFour(x, y, z, normalized);
+        for (int j = 0; j < size; ++j)
+            store(first + j, QVector3D(x[j], y[j], z[j]));
+    }
+}
+
 } // namespace
 
 Mesh::Mesh()
@@ -267,58 +293,34 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
     const int nbT = static_cast<int>(triangles.size());
     std::vector<char> &octreeWork = octreeWork_;
     octreeWork.resize(nbT);
-    const int blocksT = (nbT + 3) / 4;
-#pragma omp parallel for schedule(static) if (nbT > parallelMinimum)
-    for (int block = 0; block < blocksT; ++block) {
-        const int first = block * 4;
-        const int count = std::min(4, nbT - first);
-        float x[4] = {};
-        float y[4] = {};
-        float z[4] = {};
-        for (int j = 0; j < count; ++j) {
-            Triangle &t = triangles_[triangles[first + j]];
+    unitInFours(
+        nbT, false,
+        [&](int k) {
+            Triangle &t = triangles_[triangles[k]];
             const QVector3D &a = vertices_[t.vertex1].position;
             const QVector3D &b = vertices_[t.vertex2].position;
             const QVector3D &c = vertices_[t.vertex3].position;
-            const QVector3D cross = QVector3D::crossProduct(b - a, c - a);
-            x[j] = cross.x();
-            y[j] = cross.y();
-            z[j] = cross.z();
             t.aabb = Geometry::triangleBox(a, b, c);
-        }
-        unitFour(x, y, z, false);
-        for (int j = 0; j < count; ++j) {
-            Triangle &t = triangles_[triangles[first + j]];
-            t.normal = QVector3D(x[j], y[j], z[j]);
-            octreeWork[first + j] = !t.leaf
-                || !t.leaf->aabbSplit.containsPoint(t.aabb.computeCenter())
+            return QVector3D::crossProduct(b - a, c - a);
+        },
+        [&](int k, const QVector3D &unit) {
+            Triangle &t = triangles_[triangles[k]];
+            t.normal = unit;
+            octreeWork[k] = !t.leaf || !t.leaf->aabbSplit.containsPoint(t.aabb.computeCenter())
                 || !t.aabb.contains(t.leaf->aabbLoose);
-        }
-    }
+        });
 
     updateOctree(triangles, octreeWork);
 
-    const int nbV = static_cast<int>(vertices.size());
-    const int blocksV = (nbV + 3) / 4;
-#pragma omp parallel for schedule(static) if (nbV > parallelMinimum)
-    for (int block = 0; block < blocksV; ++block) {
-        const int first = block * 4;
-        const int count = std::min(4, nbV - first);
-        float x[4] = {};
-        float y[4] = {};
-        float z[4] = {};
-        for (int j = 0; j < count; ++j) {
+    unitInFours(
+        static_cast<int>(vertices.size()), true,
+        [&](int k) {
             QVector3D sum;
-            for (int t : vertices_[vertices[first + j]].triangleIndices)
+            for (int t : vertices_[vertices[k]].triangleIndices)
                 sum += triangles_[t].normal;
-            x[j] = sum.x();
-            y[j] = sum.y();
-            z[j] = sum.z();
-        }
-        unitFour(x, y, z, true);
-        for (int j = 0; j < count; ++j)
-            vertices_[vertices[first + j]].normal = QVector3D(x[j], y[j], z[j]);
-    }
+            return sum;
+        },
+        [&](int k, const QVector3D &unit) { vertices_[vertices[k]].normal = unit; });
 
     if (gpu_) {
         if (!rebuild)
