@@ -124,7 +124,8 @@ int main(int argc, char **argv)
     std::vector<Workload> workloads(std::begin(allWorkloads), std::end(allWorkloads));
     int dabs = 100;
     int runs = 5;
-    // BENCH_TRACE=1 prints every dab's time on stderr.
+    // BENCH_TRACE=1 prints every dab's time on stderr. BENCH_REPEAT=N replays each stroke N more
+    // times, undoing it in between, so that a profiler sees mostly the stroke.
     const bool trace = qEnvironmentVariableIsSet("BENCH_TRACE");
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
@@ -207,6 +208,10 @@ int main(int argc, char **argv)
                         Bench::rounded(mesh->getHistoryBytes() / (1024.0 * 1024.0), 2));
                 }
 
+                for (int r = qEnvironmentVariableIntValue("BENCH_REPEAT"); r > 0; --r) {
+                    mesh->undo();
+                    replayStroke(*mesh, script);
+                }
                 timer.restart();
                 mesh->undo();
                 undoTimes.push_back(timer.nsecsElapsed() / 1e6);

@@ -1,7 +1,9 @@
 #include "Picking.h"
 
 #include "mesh/Mesh.h"
+#include "mesh/Prefetch.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -128,12 +130,10 @@ void Picking::pickVerticesInSphere(float radiusSquared)
     const std::vector<Triangle> &records = mesh->getTriangles();
     const QVector3D c = intersectionPoint;
     const float reach = radiusSquared * 1.0001f;
+    // The distance from the centre to [low, high] along one axis, without branches: at most
+    // one of the two differences is positive.
     auto gap = [](float centre, float low, float high) {
-        if (centre < low)
-            return low - centre;
-        if (centre > high)
-            return centre - high;
-        return 0.0f;
+        return std::max(std::max(low - centre, centre - high), 0.0f);
     };
     auto test = [&](int i) {
         Vertex &v = vertices[i];
@@ -146,7 +146,12 @@ void Picking::pickVerticesInSphere(float radiusSquared)
         }
     };
     for (std::size_t k = firstLeaf; k < leaves.size(); ++k) {
-        for (int t : leaves[k]->triangleIndices) {
+        const IndexList &list = leaves[k]->triangleIndices;
+        const int count = static_cast<int>(list.size());
+        for (int j = 0; j < count; ++j) {
+            if (j + 2 * prefetchAhead < count)
+                prefetch(&records[list[j + 2 * prefetchAhead]].aabb);
+            const int t = list[j];
             const Triangle &tri = records[t];
             const Aabb &box = tri.aabb;
             const float gx = gap(c.x(), box.min.x(), box.max.x());

@@ -1,6 +1,7 @@
 #include "Mesh.h"
 
 #include "Parallel.h"
+#include "Prefetch.h"
 #include "geometry/Geometry.h"
 
 #include <algorithm>
@@ -296,6 +297,14 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
     unitInFours(
         nbT, false,
         [&](int k) {
+            if (k + 2 * prefetchAhead < nbT)
+                prefetch(&triangles_[triangles[k + 2 * prefetchAhead]]);
+            if (k + prefetchAhead < nbT) {
+                const Triangle &ahead = triangles_[triangles[k + prefetchAhead]];
+                prefetch(&vertices_[ahead.vertex1].position);
+                prefetch(&vertices_[ahead.vertex2].position);
+                prefetch(&vertices_[ahead.vertex3].position);
+            }
             Triangle &t = triangles_[triangles[k]];
             const QVector3D &a = vertices_[t.vertex1].position;
             const QVector3D &b = vertices_[t.vertex2].position;
@@ -312,9 +321,16 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
 
     updateOctree(triangles, octreeWork);
 
+    const int nbV = static_cast<int>(vertices.size());
     unitInFours(
-        static_cast<int>(vertices.size()), true,
+        nbV, true,
         [&](int k) {
+            if (k + 2 * prefetchAhead < nbV)
+                prefetch(&vertices_[vertices[k + 2 * prefetchAhead]].triangleIndices);
+            if (k + prefetchAhead < nbV) {
+                for (int t : vertices_[vertices[k + prefetchAhead]].triangleIndices)
+                    prefetch(&triangles_[t].normal);
+            }
             QVector3D sum;
             for (int t : vertices_[vertices[k]].triangleIndices)
                 sum += triangles_[t].normal;

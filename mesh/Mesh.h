@@ -102,9 +102,11 @@ public:
     // pushState(v's triangles, v's ring), without copying the lists.
     void pushNeighbourhood(int v);
     // getTrianglesFromVertices(vertices), pushing those triangles and the vertices into the
-    // current state in the same pass (the records saved, and their order, are those of
-    // pushState(getTrianglesFromVertices(vertices), vertices)).
-    std::vector<int> pushStateAround(const std::vector<int> &vertices);
+    // current state in the same pass (the records saved are those of
+    // pushState(getTrianglesFromVertices(vertices), vertices)). With `corners`, also fills it
+    // with getVerticesFromTriangles of the result, while each triangle is at hand.
+    std::vector<int> pushStateAround(
+        const std::vector<int> &vertices, std::vector<int> *corners = nullptr);
     void undo();
     void redo();
     const std::list<State> &getUndoStates() const { return undoStates_; }

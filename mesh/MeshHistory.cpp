@@ -3,6 +3,7 @@
 #include "Mesh.h"
 
 #include "HistoryMemory.h"
+#include "Prefetch.h"
 
 #include <iterator>
 #include <utility>
@@ -103,16 +104,40 @@ void Mesh::pushRecords(const int *trianglesBegin, const int *trianglesEnd, const
     enforceHistoryBudget();
 }
 
-std::vector<int> Mesh::pushStateAround(const std::vector<int> &vertices)
+std::vector<int> Mesh::pushStateAround(const std::vector<int> &vertices, std::vector<int> *corners)
 {
-    if (currentState_ == undoStates_.end())
-        return getTrianglesFromVertices(vertices);
+    if (currentState_ == undoStates_.end()) {
+        std::vector<int> result = getTrianglesFromVertices(vertices);
+        if (corners)
+            *corners = getVerticesFromTriangles(result);
+        return result;
+    }
     State &state = *currentState_;
     const int historyStamp = historyCounter;
     const int visit = ++Triangle::visitCounter;
+    const int cornerVisit = corners ? ++Vertex::visitCounter : 0;
+    if (corners) {
+        corners->clear();
+        corners->reserve(vertices.size() + vertices.size() / 4 + 8);
+    }
+    auto visitCorner = [&](int c) {
+        Vertex &w = vertices_[c];
+        if (w.visitStamp == cornerVisit)
+            return;
+        w.visitStamp = cornerVisit;
+        corners->push_back(c);
+    };
     std::vector<int> result;
     result.reserve(vertices.size() * 2);
-    for (int i : vertices) {
+    const int count = static_cast<int>(vertices.size());
+    for (int k = 0; k < count; ++k) {
+        if (k + 2 * prefetchAhead < count)
+            prefetch(&vertices_[vertices[k + 2 * prefetchAhead]].triangleIndices);
+        if (k + prefetchAhead < count) {
+            for (int index : vertices_[vertices[k + prefetchAhead]].triangleIndices)
+                prefetch(&triangles_[index]);
+        }
+        const int i = vertices[k];
         Vertex &v = vertices_[i];
         if (v.historyStamp != historyStamp) {
             v.historyStamp = historyStamp;
@@ -127,6 +152,11 @@ std::vector<int> Mesh::pushStateAround(const std::vector<int> &vertices)
             if (t.historyStamp != historyStamp) {
                 t.historyStamp = historyStamp;
                 state.savedTriangles.push_back(t);
+            }
+            if (corners) {
+                visitCorner(t.vertex1);
+                visitCorner(t.vertex2);
+                visitCorner(t.vertex3);
             }
         }
     }

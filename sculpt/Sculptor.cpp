@@ -18,14 +18,17 @@ void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, 
         return;
     center = brushCenter;
 
-    std::vector<int> triangles = mesh->pushStateAround(vertices);
+    // Painting the mask changes no shape: the triangles stay as they are.
+    const int mode = tool == MASK ? STATIC : topoMode;
+    // Without topology changes, the corners are listed in the same pass as the triangles.
+    std::vector<int> corners;
+    std::vector<int> triangles =
+        mesh->pushStateAround(vertices, mode == STATIC ? &corners : nullptr);
 
     updateTopologyThresholds(radiusSquared);
 
     // Dynamic topology around the selection. Each mode extends `triangles` in place with the
     // triangles it creates or changes.
-    // Painting the mask changes no shape: the triangles stay as they are.
-    const int mode = tool == MASK ? STATIC : topoMode;
     Topology topology(mesh, center, radiusSquared);
     switch (mode) {
     case SUBDIVISION:
@@ -46,31 +49,20 @@ void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, 
     // the same order, those to deform: only the vertices the picking stamped (the topology keeps
     // the stamps right for the vertices it creates), less, with culling, those facing away from
     // the viewer (or with a NaN product).
+    if (mode != STATIC)
+        corners = mesh->getVerticesFromTriangles(triangles);
+    vertices = std::move(corners);
     std::vector<Vertex> &records = mesh->getVertices();
-    const std::vector<Triangle> &faces = mesh->getTriangles();
-    const int visit = ++Vertex::visitCounter;
     const int stamp = Vertex::brushCounter;
-    vertices.clear();
-    vertices.reserve(triangles.size() / 2 + 3);
     std::vector<int> working;
-    working.reserve(triangles.size() / 2 + 3);
-    auto visitCorner = [&](int i) {
-        Vertex &v = records[i];
-        if (v.visitStamp == visit)
-            return;
-        v.visitStamp = visit;
-        vertices.push_back(i);
+    working.reserve(vertices.size());
+    for (int i : vertices) {
+        const Vertex &v = records[i];
         if (v.brushStamp != stamp)
-            return;
+            continue;
         if (culling && !(QVector3D::dotProduct(eyeDir, v.normal) <= 0.0f))
-            return;
+            continue;
         working.push_back(i);
-    };
-    for (int t : triangles) {
-        const Triangle &tri = faces[t];
-        visitCorner(tri.vertex1);
-        visitCorner(tri.vertex2);
-        visitCorner(tri.vertex3);
     }
 
     switch (tool) {
