@@ -94,14 +94,6 @@ bool pointInTriangle(const QVector3D &p, const QVector3D &a, const QVector3D &b,
     return std::abs(s - ((s1 + s2) + s3)) < 0.0001f;
 }
 
-Aabb triangleBox(const QVector3D &a, const QVector3D &b, const QVector3D &c)
-{
-    return Aabb(QVector3D(std::min({a.x(), b.x(), c.x()}), std::min({a.y(), b.y(), c.y()}),
-                    std::min({a.z(), b.z(), c.z()})),
-        QVector3D(std::max({a.x(), b.x(), c.x()}), std::max({a.y(), b.y(), c.y()}),
-            std::max({a.z(), b.z(), c.z()})));
-}
-
 namespace {
 
 // out = m * in, column-major 4x4 by a 4-vector.

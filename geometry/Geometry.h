@@ -6,6 +6,7 @@
 #include <QPointF>
 #include <QVector3D>
 
+#include <algorithm>
 #include <array>
 
 namespace Geometry {
@@ -45,7 +46,14 @@ bool intersectionSegmentTriangle(const QVector3D &p1, const QVector3D &p2, const
     const QVector3D &v2, const QVector3D &v3, const QVector3D &n, QVector3D &intersection);
 bool pointInTriangle(
     const QVector3D &p, const QVector3D &a, const QVector3D &b, const QVector3D &c);
-Aabb triangleBox(const QVector3D &a, const QVector3D &b, const QVector3D &c);
+// Inline: every brush step computes it for each triangle it touches.
+inline Aabb triangleBox(const QVector3D &a, const QVector3D &b, const QVector3D &c)
+{
+    return Aabb(QVector3D(std::min({a.x(), b.x(), c.x()}), std::min({a.y(), b.y(), c.y()}),
+                    std::min({a.z(), b.z(), c.z()})),
+        QVector3D(std::max({a.x(), b.x(), c.x()}), std::max({a.y(), b.y(), c.y()}),
+            std::max({a.z(), b.z(), c.z()})));
+}
 
 // Pixel positions have their origin at the top left of the view, y downwards; height is the
 // view height in pixels used to flip y against the window's y.

@@ -315,8 +315,25 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
         [&](int k, const QVector3D &unit) {
             Triangle &t = triangles_[triangles[k]];
             t.normal = unit;
-            octreeWork[k] = !t.leaf || !t.leaf->aabbSplit.containsPoint(t.aabb.computeCenter())
-                || !t.aabb.contains(t.leaf->aabbLoose);
+            const Octree *leaf = t.leaf;
+            if (!leaf) {
+                octreeWork[k] = 1;
+                return;
+            }
+            // Aabb::containsPoint on the cell and Aabb::contains in the loose box, with every
+            // comparison made and combined without branches (their outcomes vary from one
+            // triangle to the next).
+            const QVector3D m = t.aabb.computeCenter();
+            const Aabb &cell = leaf->aabbSplit;
+            const Aabb &loose = leaf->aabbLoose;
+            const bool inCell = (cell.min.x() < m.x()) & (m.x() <= cell.max.x())
+                & (cell.min.y() < m.y()) & (m.y() <= cell.max.y()) & (cell.min.z() < m.z())
+                & (m.z() <= cell.max.z());
+            const bool inLoose = (loose.min.x() <= t.aabb.min.x())
+                & (loose.min.y() <= t.aabb.min.y()) & (loose.min.z() <= t.aabb.min.z())
+                & (t.aabb.max.x() <= loose.max.x()) & (t.aabb.max.y() <= loose.max.y())
+                & (t.aabb.max.z() <= loose.max.z());
+            octreeWork[k] = !(inCell & inLoose);
         });
 
     updateOctree(triangles, octreeWork);

@@ -86,8 +86,8 @@ public:
 
     // Saved-record arrays of the current history state. Without a current state they refer to a
     // scratch state that nothing reads.
-    std::vector<Triangle> &getTrianglesState();
-    std::vector<Vertex> &getVerticesState();
+    RecordLog<Triangle> &getTrianglesState();
+    RecordLog<Vertex> &getVerticesState();
 
     // --- Neighbourhood queries (calling thread only: they advance the stamp counters) ---
     void computeRingVertices(int i);

@@ -8,14 +8,14 @@
 #include <iterator>
 #include <utility>
 
-std::vector<Triangle> &Mesh::getTrianglesState()
+RecordLog<Triangle> &Mesh::getTrianglesState()
 {
     if (currentState_ == undoStates_.end())
         return scratchState_.savedTriangles;
     return currentState_->savedTriangles;
 }
 
-std::vector<Vertex> &Mesh::getVerticesState()
+RecordLog<Vertex> &Mesh::getVerticesState()
 {
     if (currentState_ == undoStates_.end())
         return scratchState_.savedVertices;
@@ -227,12 +227,11 @@ Vertex placeholderVertex()
 // (created records first, then the saved ids still present), and resizes `current` to the
 // count `targetCount`.
 template<typename Record>
-void swapOut(std::vector<Record> &current, const std::vector<Record> &restoring, int targetCount,
-    std::vector<Record> &saved, Record (*placeholder)())
+void swapOut(std::vector<Record> &current, const RecordLog<Record> &restoring, int targetCount,
+    RecordLog<Record> &saved, Record (*placeholder)())
 {
     const int count = static_cast<int>(current.size());
     if (targetCount < count) {
-        saved.reserve(saved.size() + (count - targetCount) + restoring.size());
         for (int i = targetCount; i < count; ++i)
             saved.push_back(current[i]);
         for (const Record &r : restoring) {
@@ -241,7 +240,6 @@ void swapOut(std::vector<Record> &current, const std::vector<Record> &restoring,
         }
         current.resize(targetCount, placeholder());
     } else {
-        saved.reserve(saved.size() + restoring.size());
         if (targetCount > count)
             current.resize(targetCount, placeholder());
         for (const Record &r : restoring) {
@@ -252,7 +250,7 @@ void swapOut(std::vector<Record> &current, const std::vector<Record> &restoring,
 }
 
 template<typename Record>
-void writeBack(std::vector<Record> &current, const std::vector<Record> &saved)
+void writeBack(std::vector<Record> &current, const RecordLog<Record> &saved)
 {
     const int count = static_cast<int>(current.size());
     for (const Record &r : saved) {

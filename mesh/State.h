@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Aabb.h"
+#include "RecordLog.h"
 #include "Triangle.h"
 #include "Vertex.h"
 
@@ -15,8 +16,8 @@ class State
 public:
     int triangleCount = 0;
     int vertexCount = 0;
-    std::vector<Triangle> savedTriangles;
-    std::vector<Vertex> savedVertices;
+    RecordLog<Triangle> savedTriangles;
+    RecordLog<Vertex> savedVertices;
     Aabb octreeBox;
 
     // Memory bookkeeping (HistoryMemory): bytes of the saved records counted so far, with their
