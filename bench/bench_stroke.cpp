@@ -32,6 +32,7 @@
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QStringList>
 
 #include <cmath>
@@ -111,6 +112,18 @@ QString checksum(const Mesh &mesh)
     return QString::fromLatin1(hash.result().toHex().left(16));
 }
 
+void dumpPositions(const Mesh &mesh, const QString &name)
+{
+    const QString folder = qEnvironmentVariable("BENCH_DUMP");
+    if (folder.isEmpty())
+        return;
+    QFile file(folder + u'/' + name + QStringLiteral(".f32"));
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    for (const Vertex &v : mesh.getVertices())
+        file.write(reinterpret_cast<const char *>(&v.position), sizeof(QVector3D));
+}
+
 QString label(const char *name)
 {
     return QString::fromLatin1(name).replace(u'-', u' ');
@@ -125,7 +138,9 @@ int main(int argc, char **argv)
     int dabs = 100;
     int runs = 5;
     // BENCH_TRACE=1 prints every dab's time on stderr. BENCH_REPEAT=N replays each stroke N more
-    // times, undoing it in between, so that a profiler sees mostly the stroke.
+    // times, undoing it in between, so that a profiler sees mostly the stroke. BENCH_DUMP=folder
+    // writes the positions the first run's stroke leaves, as raw floats, to
+    // folder/<workload>-<level>.f32, for comparing two builds' strokes vertex by vertex.
     const bool trace = qEnvironmentVariableIsSet("BENCH_TRACE");
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
@@ -204,6 +219,7 @@ int main(int argc, char **argv)
                     extra.insert(QStringLiteral("joins"), int(Topology::joinsMade - joinsBefore));
                     extra.insert(QStringLiteral("hits"), stroke.hits);
                     extra.insert(QStringLiteral("checksum"), checksum(*mesh));
+                    dumpPositions(*mesh, QStringLiteral("%1-%2").arg(w.name).arg(level));
                     extra.insert(QStringLiteral("history_mb"),
                         Bench::rounded(mesh->getHistoryBytes() / (1024.0 * 1024.0), 2));
                 }

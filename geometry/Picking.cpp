@@ -112,6 +112,8 @@ void Picking::computeRadiusWorld(
 void Picking::pickVerticesInSphere(float radiusSquared)
 {
     pickedVertices.clear();
+    pickedTriangles.clear();
+    pickedCorners.clear();
     if (!mesh || !mesh->getOctree())
         return;
 
@@ -123,8 +125,11 @@ void Picking::pickVerticesInSphere(float radiusSquared)
     // Mesh::getVerticesFromTriangles lists them), tested against the sphere as they come. A
     // triangle whose box is out of the sphere has no corner inside: its corners are not read.
     // The box's distance comes from coordinate differences never larger than a corner's, and a
-    // relative margin covers any difference in the rounding of the two sums.
+    // relative margin covers any difference in the rounding of the two sums. A tested vertex
+    // gets the stamp `visit`, and `listed` once it is among the gathered corners; a triangle
+    // with a corner inside is gathered as soon as its three corners are tested.
     const int visit = ++Vertex::visitCounter;
+    const int listed = ++Vertex::visitCounter;
     const int counter = ++Vertex::brushCounter;
     std::vector<Vertex> &vertices = mesh->getVertices();
     const std::vector<Triangle> &records = mesh->getTriangles();
@@ -135,15 +140,25 @@ void Picking::pickVerticesInSphere(float radiusSquared)
     auto gap = [](float centre, float low, float high) {
         return std::max(std::max(low - centre, centre - high), 0.0f);
     };
+    // Whether vertex i is inside.
     auto test = [&](int i) {
         Vertex &v = vertices[i];
-        if (v.visitStamp == visit)
-            return;
+        if (v.visitStamp == visit || v.visitStamp == listed)
+            return v.brushStamp == counter;
         v.visitStamp = visit;
         if ((v.position - c).lengthSquared() < radiusSquared) {
             v.brushStamp = counter;
             pickedVertices.push_back(i);
+            return true;
         }
+        return false;
+    };
+    auto gather = [&](int i) {
+        Vertex &v = vertices[i];
+        if (v.visitStamp == listed)
+            return;
+        v.visitStamp = listed;
+        pickedCorners.push_back(i);
     };
     for (std::size_t k = firstLeaf; k < leaves.size(); ++k) {
         const IndexList &list = leaves[k]->triangleIndices;
@@ -159,9 +174,16 @@ void Picking::pickVerticesInSphere(float radiusSquared)
             const float gz = gap(c.z(), box.min.z(), box.max.z());
             if (gx * gx + gy * gy + gz * gz >= reach)
                 continue;
-            test(tri.vertex1);
-            test(tri.vertex2);
-            test(tri.vertex3);
+            // Every corner is tested, in order.
+            const bool in1 = test(tri.vertex1);
+            const bool in2 = test(tri.vertex2);
+            const bool in3 = test(tri.vertex3);
+            if (!(in1 || in2 || in3))
+                continue;
+            pickedTriangles.push_back(t);
+            gather(tri.vertex1);
+            gather(tri.vertex2);
+            gather(tri.vertex3);
         }
     }
 

@@ -35,6 +35,8 @@ public:
     // intersection point, stamping each with a new Vertex::brushCounter, and records the octree
     // leaves met in the mesh's leaves-to-update list. When none is inside, the picked
     // triangle's three corners are listed unstamped. Without a mesh the list is left empty.
+    // In the same pass, the triangles with a picked corner and their corners are gathered (see
+    // getPickedTriangles).
     void pickVerticesInSphere(float radiusSquared);
 
     Mesh *getMesh() const { return mesh; }
@@ -43,6 +45,12 @@ public:
     void setIntersectionPoint(const QVector3D &p) { intersectionPoint = p; }
     std::vector<int> &getPickedVertices() { return pickedVertices; }
     const std::vector<int> &getPickedVertices() const { return pickedVertices; }
+    // After pickVerticesInSphere: the triangles with at least one picked corner (the same set
+    // as Mesh::getTrianglesFromVertices of the picked vertices, in the order the octree leaves
+    // list them), and their corners as Mesh::getVerticesFromTriangles lists them. Both empty
+    // when no vertex is inside.
+    std::vector<int> &getPickedTriangles() { return pickedTriangles; }
+    std::vector<int> &getPickedCorners() { return pickedCorners; }
     float getRadiusWorldSquared() const { return radiusWorldSquared; }
     void setRadiusWorldSquared(float r2) { radiusWorldSquared = r2; }
     float getRadiusScreen() const { return radiusScreen; }
@@ -56,6 +64,8 @@ private:
     Mesh *mesh = nullptr; // not owning
     int pickedTriangle = -1;
     std::vector<int> pickedVertices;
+    std::vector<int> pickedTriangles;
+    std::vector<int> pickedCorners;
     QVector3D intersectionPoint {0.0f, 0.0f, 0.0f};
     float radiusScreen = 50.0f;
     float radiusWorldSquared = 0.0f;

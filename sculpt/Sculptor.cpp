@@ -12,7 +12,8 @@ void Sculptor::updateTopologyThresholds(float radiusSquared)
 }
 
 void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, float radiusSquared,
-    const QVector3D &eyeDir)
+    const QVector3D &eyeDir, const std::vector<int> *gatheredTriangles,
+    const std::vector<int> *gatheredCorners)
 {
     if (!mesh)
         return;
@@ -20,10 +21,17 @@ void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, 
 
     // Painting the mask changes no shape: the triangles stay as they are.
     const int mode = tool == MASK ? STATIC : topoMode;
-    // Without topology changes, the corners are listed in the same pass as the triangles.
+    // Without topology changes, the corners are listed in the same pass as the triangles, or
+    // taken with them from the picking.
     std::vector<int> corners;
-    std::vector<int> triangles =
-        mesh->pushStateAround(vertices, mode == STATIC ? &corners : nullptr);
+    std::vector<int> triangles;
+    if (mode == STATIC && gatheredTriangles && gatheredCorners && !gatheredTriangles->empty()) {
+        triangles = *gatheredTriangles;
+        corners = *gatheredCorners;
+        mesh->pushState(triangles, vertices);
+    } else {
+        triangles = mesh->pushStateAround(vertices, mode == STATIC ? &corners : nullptr);
+    }
 
     updateTopologyThresholds(radiusSquared);
 

@@ -38,9 +38,13 @@ public:
     // One brush step on the mesh set with setMesh. `vertices` holds on entry the picked
     // vertices (those with the current Vertex::brushStamp are deformed), and on return every
     // vertex of the triangles the step touched. `eyeDir` is the unit direction of the mouse ray,
-    // used only by culling. Does nothing without a mesh.
+    // used only by culling. Does nothing without a mesh. `triangles` and `corners`, when given
+    // and not empty, are the triangles around the picked vertices and their corners as
+    // Picking::pickVerticesInSphere gathers them: a step without topology changes takes them
+    // instead of walking the vertices' triangle lists again.
     void sculpt(std::vector<int> &vertices, const QVector3D &center, float radiusSquared,
-        const QVector3D &eyeDir);
+        const QVector3D &eyeDir, const std::vector<int> *triangles = nullptr,
+        const std::vector<int> *corners = nullptr);
     // The squared edge lengths and move limit of a step with this squared brush radius.
     void updateTopologyThresholds(float radiusSquared);
 

@@ -36,7 +36,8 @@ int sculptDab(Mesh &mesh, Picking &picking, Sculptor &sculptor, const QVector3D 
     sculptor.setMesh(picking.getMesh());
     sculptor.advanceLine(center);
     const QVector3D eye = Geometry::unitVector(farPoint - nearPoint);
-    sculptor.sculpt(picking.getPickedVertices(), center, radiusSquared, eye);
+    sculptor.sculpt(picking.getPickedVertices(), center, radiusSquared, eye,
+        &picking.getPickedTriangles(), &picking.getPickedCorners());
 
     if (!symmetry || sculptor.isSweep())
         return 1;
@@ -53,8 +54,8 @@ int sculptDab(Mesh &mesh, Picking &picking, Sculptor &sculptor, const QVector3D 
     const QVector3D eyeMirrored = Geometry::unitVector(farMirrored - nearMirrored);
     const QVector3D lineDir = sculptor.getLineDir();
     sculptor.setLineDir(mirror(lineDir));
-    sculptor.sculpt(
-        picking.getPickedVertices(), picking.getIntersectionPoint(), radiusSquared, eyeMirrored);
+    sculptor.sculpt(picking.getPickedVertices(), picking.getIntersectionPoint(), radiusSquared,
+        eyeMirrored, &picking.getPickedTriangles(), &picking.getPickedCorners());
     sculptor.setLineDir(lineDir);
 
     picking.setIntersectionPoint(center);

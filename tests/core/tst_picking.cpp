@@ -196,6 +196,14 @@ private slots:
             std::sort(picked.begin(), picked.end());
             QVERIFY(
                 picked == inside && (!inside.empty() || picking.getPickedVertices() == corners));
+            // The triangles gathered on the way are those around the vertices inside, and their
+            // corners are listed as getVerticesFromTriangles lists them.
+            const std::vector<int> gathered = picking.getPickedTriangles();
+            std::vector<int> around = mesh->getTrianglesFromVertices(inside), sorted = gathered;
+            std::sort(around.begin(), around.end());
+            std::sort(sorted.begin(), sorted.end());
+            QVERIFY(sorted == around
+                && picking.getPickedCorners() == mesh->getVerticesFromTriangles(gathered));
         }
         QVERIFY(!mesh->getLeavesUpdate().empty());
         // Without a mesh a ray misses and a sphere gathers nothing.
