@@ -161,7 +161,7 @@ void Picking::pickVerticesInSphere(float radiusSquared)
         pickedCorners.push_back(i);
     };
     for (std::size_t k = firstLeaf; k < leaves.size(); ++k) {
-        const IndexList &list = leaves[k]->triangleIndices;
+        const std::vector<int> &list = leaves[k]->triangleIndices;
         const int count = static_cast<int>(list.size());
         for (int j = 0; j < count; ++j) {
             if (j + 2 * prefetchAhead < count)
