@@ -7,6 +7,45 @@
 #include <cmath>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// The squared distance from point c to the box, as the sum gx * gx + gy * gy + gz * gz of the
+// distances along each axis from c to [min, max], each the larger of min - c, c - max and 0 (at
+// most one of the two differences is positive). `c4` holds c's coordinates in its first three
+// lanes. With SSE the three axes are done at once, with the same operations for each.
+inline float boxGapSquared(
+    const Aabb &box, [[maybe_unused]] const QVector3D &c, [[maybe_unused]] const float *c4)
+{
+#if defined(__SSE2__)
+    // The box's six floats, min then max: lanes 0-2 of the first load are min, lanes 1-3 of the
+    // second are max.
+    const float *p = reinterpret_cast<const float *>(&box);
+    const __m128 centre = _mm_loadu_ps(c4);
+    const __m128 low = _mm_loadu_ps(p);
+    const __m128 high = _mm_loadu_ps(p + 2);
+    const __m128 max = _mm_shuffle_ps(high, high, _MM_SHUFFLE(3, 3, 2, 1));
+    const __m128 gap = _mm_max_ps(
+        _mm_max_ps(_mm_sub_ps(low, centre), _mm_sub_ps(centre, max)), _mm_setzero_ps());
+    alignas(16) float g[4];
+    _mm_store_ps(g, gap);
+    return g[0] * g[0] + g[1] * g[1] + g[2] * g[2];
+#else
+    auto gap = [](float centre, float low, float high) {
+        return std::max(std::max(low - centre, centre - high), 0.0f);
+    };
+    const float gx = gap(c.x(), box.min.x(), box.max.x());
+    const float gy = gap(c.y(), box.min.y(), box.max.y());
+    const float gz = gap(c.z(), box.min.z(), box.max.z());
+    return gx * gx + gy * gy + gz * gz;
+#endif
+}
+
+} // namespace
+
 bool Picking::intersectRay(Mesh *m, const QVector3D &nearPoint, const QVector3D &farPoint)
 {
     mesh = nullptr;
@@ -134,12 +173,8 @@ void Picking::pickVerticesInSphere(float radiusSquared)
     std::vector<Vertex> &vertices = mesh->getVertices();
     const std::vector<Triangle> &records = mesh->getTriangles();
     const QVector3D c = intersectionPoint;
+    const float c4[4] = {c.x(), c.y(), c.z(), 0.0f};
     const float reach = radiusSquared * 1.0001f;
-    // The distance from the centre to [low, high] along one axis, without branches: at most
-    // one of the two differences is positive.
-    auto gap = [](float centre, float low, float high) {
-        return std::max(std::max(low - centre, centre - high), 0.0f);
-    };
     // Whether vertex i is inside.
     auto test = [&](int i) {
         Vertex &v = vertices[i];
@@ -160,6 +195,14 @@ void Picking::pickVerticesInSphere(float radiusSquared)
         v.visitStamp = listed;
         pickedCorners.push_back(i);
     };
+    // First the triangles whose box meets the sphere, in leaf order, listed without a branch on
+    // the outcome (which varies from one triangle to the next).
+    std::size_t total = 0;
+    for (std::size_t k = firstLeaf; k < leaves.size(); ++k)
+        total += leaves[k]->triangleIndices.size();
+    std::vector<int> &near = nearTriangles;
+    near.resize(total);
+    std::size_t nbNear = 0;
     for (std::size_t k = firstLeaf; k < leaves.size(); ++k) {
         const std::vector<int> &list = leaves[k]->triangleIndices;
         const int count = static_cast<int>(list.size());
@@ -167,24 +210,32 @@ void Picking::pickVerticesInSphere(float radiusSquared)
             if (j + 2 * prefetchAhead < count)
                 prefetch(&records[list[j + 2 * prefetchAhead]].aabb);
             const int t = list[j];
-            const Triangle &tri = records[t];
-            const Aabb &box = tri.aabb;
-            const float gx = gap(c.x(), box.min.x(), box.max.x());
-            const float gy = gap(c.y(), box.min.y(), box.max.y());
-            const float gz = gap(c.z(), box.min.z(), box.max.z());
-            if (gx * gx + gy * gy + gz * gz >= reach)
-                continue;
-            // Every corner is tested, in order.
-            const bool in1 = test(tri.vertex1);
-            const bool in2 = test(tri.vertex2);
-            const bool in3 = test(tri.vertex3);
-            if (!(in1 || in2 || in3))
-                continue;
-            pickedTriangles.push_back(t);
-            gather(tri.vertex1);
-            gather(tri.vertex2);
-            gather(tri.vertex3);
+            near[nbNear] = t;
+            nbNear += boxGapSquared(records[t].aabb, c, c4) < reach ? 1 : 0;
         }
+    }
+    // Then their corners, in order, while the corners of a triangle a few places ahead are
+    // fetched.
+    const int nbCandidates = static_cast<int>(nbNear);
+    for (int j = 0; j < nbCandidates; ++j) {
+        if (j + prefetchAhead < nbCandidates) {
+            const Triangle &ahead = records[near[j + prefetchAhead]];
+            prefetch(&vertices[ahead.vertex1]);
+            prefetch(&vertices[ahead.vertex2]);
+            prefetch(&vertices[ahead.vertex3]);
+        }
+        const int t = near[j];
+        const Triangle &tri = records[t];
+        // Every corner is tested, in order.
+        const bool in1 = test(tri.vertex1);
+        const bool in2 = test(tri.vertex2);
+        const bool in3 = test(tri.vertex3);
+        if (!(in1 || in2 || in3))
+            continue;
+        pickedTriangles.push_back(t);
+        gather(tri.vertex1);
+        gather(tri.vertex2);
+        gather(tri.vertex3);
     }
 
     if (pickedVertices.empty() && pickedTriangle >= 0 && pickedTriangle < mesh->getNbTriangles()) {
