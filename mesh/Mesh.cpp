@@ -568,7 +568,8 @@ void Mesh::updateOctree(const std::vector<int> &triangles, const std::vector<cha
 {
     if (!octree_)
         return;
-    std::vector<int> moved;
+    std::vector<int> &moved = movedWork_;
+    moved.clear();
     const std::size_t count = triangles.size();
     for (std::size_t k = 0; k < count; ++k) {
         // A triangle that is not a candidate stays in its leaf, inside its loose box: loose

@@ -12,8 +12,7 @@ void Sculptor::updateTopologyThresholds(float radiusSquared)
 }
 
 void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, float radiusSquared,
-    const QVector3D &eyeDir, const std::vector<int> *gatheredTriangles,
-    const std::vector<int> *gatheredCorners)
+    const QVector3D &eyeDir, std::vector<int> *gatheredTriangles, std::vector<int> *gatheredCorners)
 {
     if (!mesh)
         return;
@@ -21,16 +20,19 @@ void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, 
 
     // Painting the mask changes no shape: the triangles stay as they are.
     const int mode = tool == MASK ? STATIC : topoMode;
-    // Without topology changes, the corners are listed in the same pass as the triangles, or
-    // taken with them from the picking.
-    std::vector<int> corners;
-    std::vector<int> triangles;
+    // Without topology changes, the corners of the triangles are listed in the same pass as the
+    // triangles, or taken with them from the picking; they replace the picked vertices.
+    std::vector<int> &triangles = stepTriangles;
     if (mode == STATIC && gatheredTriangles && gatheredCorners && !gatheredTriangles->empty()) {
-        triangles = *gatheredTriangles;
-        corners = *gatheredCorners;
+        triangles.swap(*gatheredTriangles);
         mesh->pushState(triangles, vertices);
+        vertices.swap(*gatheredCorners);
+    } else if (mode == STATIC) {
+        std::vector<int> corners;
+        triangles = mesh->pushStateAround(vertices, &corners);
+        vertices = std::move(corners);
     } else {
-        triangles = mesh->pushStateAround(vertices, mode == STATIC ? &corners : nullptr);
+        triangles = mesh->pushStateAround(vertices);
     }
 
     updateTopologyThresholds(radiusSquared);
@@ -58,12 +60,10 @@ void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, 
     // the stamps right for the vertices it creates), less, with culling, those facing away from
     // the viewer (or with a NaN product).
     if (mode != STATIC)
-        corners = mesh->getVerticesFromTriangles(triangles);
-    vertices = std::move(corners);
+        vertices = mesh->getVerticesFromTriangles(triangles);
     std::vector<Vertex> &records = mesh->getVertices();
     const int stamp = Vertex::brushCounter;
-    std::vector<int> working;
-    working.reserve(vertices.size());
+    working.clear();
     for (int i : vertices) {
         const Vertex &v = records[i];
         if (v.brushStamp != stamp)

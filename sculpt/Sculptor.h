@@ -41,10 +41,11 @@ public:
     // used only by culling. Does nothing without a mesh. `triangles` and `corners`, when given
     // and not empty, are the triangles around the picked vertices and their corners as
     // Picking::pickVerticesInSphere gathers them: a step without topology changes takes them
-    // instead of walking the vertices' triangle lists again.
+    // (swapping its own working lists in, so that no list is allocated from one step to the
+    // next) instead of walking the vertices' triangle lists again.
     void sculpt(std::vector<int> &vertices, const QVector3D &center, float radiusSquared,
-        const QVector3D &eyeDir, const std::vector<int> *triangles = nullptr,
-        const std::vector<int> *corners = nullptr);
+        const QVector3D &eyeDir, std::vector<int> *triangles = nullptr,
+        std::vector<int> *corners = nullptr);
     // The squared edge lengths and move limit of a step with this squared brush radius.
     void updateTopologyThresholds(float radiusSquared);
 
@@ -136,4 +137,7 @@ private:
     bool hasLinePoint = false;
     QVector3D linePoint {0.0f, 0.0f, 0.0f};
     QVector3D lineDir {0.0f, 0.0f, 0.0f};
+    // Working lists of sculpt, kept from one step to the next for their room.
+    std::vector<int> stepTriangles;
+    std::vector<int> working;
 };
