@@ -48,7 +48,8 @@ public:
     // After pickVerticesInSphere: the triangles with at least one picked corner (the same set
     // as Mesh::getTrianglesFromVertices of the picked vertices, in the order the octree leaves
     // list them), and their corners as Mesh::getVerticesFromTriangles lists them. Both empty
-    // when no vertex is inside.
+    // when no vertex is inside. Sculptor::sculpt takes them over (what they hold after it is
+    // its working room).
     std::vector<int> &getPickedTriangles() { return pickedTriangles; }
     std::vector<int> &getPickedCorners() { return pickedCorners; }
     float getRadiusWorldSquared() const { return radiusWorldSquared; }
