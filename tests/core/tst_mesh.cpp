@@ -426,7 +426,8 @@ void TestMesh::overBudgetDuringStroke()
 }
 
 // The vertex lists with inline room against std::vector under the same edits, wandering about
-// sizes inside the room, across its end and on the heap; their copies and moves.
+// sizes inside the room, across its end and on the heap; their copies and moves. The history's
+// block lists against std::vector.
 void TestMesh::indexListSameAsVector()
 {
     std::mt19937 random(1);
@@ -453,6 +454,13 @@ void TestMesh::indexListSameAsVector()
             QCOMPARE(IntList(list.begin(), list.end()), expected);
         }
     }
+    // The history's record lists keep their records in order across their blocks.
+    RecordLog<int> log;
+    IntList expected;
+    for (int i = 0; i < 3 * int(RecordLog<int>::blockSize) + 5; ++i)
+        log.push_back(i * 7), expected.push_back(i * 7);
+    log.shrink_to_fit();
+    QVERIFY(IntList(log.begin(), log.end()) == expected && log[4097] == expected[4097]);
 }
 
 QTEST_GUILESS_MAIN(TestMesh)
