@@ -9,7 +9,7 @@
 template<typename Iterator>
 void sortSmall(Iterator first, Iterator last)
 {
-    if (last - first > 16) {
+    if (last - first > 32) {
         std::sort(first, last);
         return;
     }
