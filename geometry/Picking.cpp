@@ -212,7 +212,8 @@ void Picking::pickVerticesInSphere(float radiusSquared)
                 prefetch(&records[list[j + 2 * prefetchAhead]].aabb);
             const int t = list[j];
             near[nbNear] = t;
-            nbNear += boxGapSquared(records[t].aabb, c, c4) < reach ? 1 : 0;
+            // A NaN distance keeps the triangle, whose corners the tests then judge.
+            nbNear += boxGapSquared(records[t].aabb, c, c4) >= reach ? 0 : 1;
         }
     }
     // Then their corners, in order, while the corners of a triangle a few places ahead are
