@@ -84,7 +84,7 @@ public:
     void toggleDrawOctree() { drawOctree_ = !drawOctree_; }
     bool getDrawOctree() const { return drawOctree_; }
 
-    // Saved-record arrays of the current history state. Without a current state they refer to a
+    // Saved-record lists of the current history state. Without a current state they refer to a
     // scratch state that nothing reads.
     RecordLog<Triangle> &getTrianglesState();
     RecordLog<Vertex> &getVerticesState();
