@@ -103,10 +103,8 @@ public:
     void pushNeighbourhood(int v);
     // getTrianglesFromVertices(vertices), pushing those triangles and the vertices into the
     // current state in the same pass (the records saved are those of
-    // pushState(getTrianglesFromVertices(vertices), vertices)). With `corners`, also fills it
-    // with getVerticesFromTriangles of the result, while each triangle is at hand.
-    std::vector<int> pushStateAround(
-        const std::vector<int> &vertices, std::vector<int> *corners = nullptr);
+    // pushState(getTrianglesFromVertices(vertices), vertices)).
+    std::vector<int> pushStateAround(const std::vector<int> &vertices);
     void undo();
     void redo();
     const std::list<State> &getUndoStates() const { return undoStates_; }

@@ -104,29 +104,13 @@ void Mesh::pushRecords(const int *trianglesBegin, const int *trianglesEnd, const
     enforceHistoryBudget();
 }
 
-std::vector<int> Mesh::pushStateAround(const std::vector<int> &vertices, std::vector<int> *corners)
+std::vector<int> Mesh::pushStateAround(const std::vector<int> &vertices)
 {
-    if (currentState_ == undoStates_.end()) {
-        std::vector<int> result = getTrianglesFromVertices(vertices);
-        if (corners)
-            *corners = getVerticesFromTriangles(result);
-        return result;
-    }
+    if (currentState_ == undoStates_.end())
+        return getTrianglesFromVertices(vertices);
     State &state = *currentState_;
     const int historyStamp = historyCounter;
     const int visit = ++Triangle::visitCounter;
-    const int cornerVisit = corners ? ++Vertex::visitCounter : 0;
-    if (corners) {
-        corners->clear();
-        corners->reserve(vertices.size() + vertices.size() / 4 + 8);
-    }
-    auto visitCorner = [&](int c) {
-        Vertex &w = vertices_[c];
-        if (w.visitStamp == cornerVisit)
-            return;
-        w.visitStamp = cornerVisit;
-        corners->push_back(c);
-    };
     std::vector<int> result;
     result.reserve(vertices.size() * 2);
     const int count = static_cast<int>(vertices.size());
@@ -152,11 +136,6 @@ std::vector<int> Mesh::pushStateAround(const std::vector<int> &vertices, std::ve
             if (t.historyStamp != historyStamp) {
                 t.historyStamp = historyStamp;
                 state.savedTriangles.push_back(t);
-            }
-            if (corners) {
-                visitCorner(t.vertex1);
-                visitCorner(t.vertex2);
-                visitCorner(t.vertex3);
             }
         }
     }

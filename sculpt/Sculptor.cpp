@@ -20,17 +20,15 @@ void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, 
 
     // Painting the mask changes no shape: the triangles stay as they are.
     const int mode = tool == MASK ? STATIC : topoMode;
-    // Without topology changes, the corners of the triangles are listed in the same pass as the
-    // triangles, or taken with them from the picking; they replace the picked vertices.
+    // Without topology changes, the triangles and their corners gathered by the picking serve
+    // as they are; the corners replace the picked vertices.
     std::vector<int> &triangles = stepTriangles;
-    if (mode == STATIC && gatheredTriangles && gatheredCorners && !gatheredTriangles->empty()) {
+    const bool gathered =
+        mode == STATIC && gatheredTriangles && gatheredCorners && !gatheredTriangles->empty();
+    if (gathered) {
         triangles.swap(*gatheredTriangles);
         mesh->pushState(triangles, vertices);
         vertices.swap(*gatheredCorners);
-    } else if (mode == STATIC) {
-        std::vector<int> corners;
-        triangles = mesh->pushStateAround(vertices, &corners);
-        vertices = std::move(corners);
     } else {
         triangles = mesh->pushStateAround(vertices);
     }
@@ -59,7 +57,7 @@ void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, 
     // the same order, those to deform: only the vertices the picking stamped (the topology keeps
     // the stamps right for the vertices it creates), less, with culling, those facing away from
     // the viewer (or with a NaN product).
-    if (mode != STATIC)
+    if (!gathered)
         vertices = mesh->getVerticesFromTriangles(triangles);
     std::vector<Vertex> &records = mesh->getVertices();
     const int stamp = Vertex::brushCounter;
