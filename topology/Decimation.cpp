@@ -6,6 +6,7 @@
 
 #include "mesh/Mask.h"
 #include "mesh/Mesh.h"
+#include "mesh/Prefetch.h"
 
 #include <algorithm>
 #include <cmath>
@@ -133,15 +134,41 @@ void Topology::deleteMarkedRecords()
     std::sort(trianglesToDelete.begin(), trianglesToDelete.end());
     trianglesToDelete.erase(
         std::unique(trianglesToDelete.begin(), trianglesToDelete.end()), trianglesToDelete.end());
-    for (auto it = trianglesToDelete.rbegin(); it != trianglesToDelete.rend(); ++it)
-        deleteTriangle(*it);
+    // Each deletion shortens the array by one, so the record the j-th deletion moves is known in
+    // advance: the one that is last then. Those records lie far apart at the end of the arrays;
+    // they and what they name are asked for a few deletions ahead.
+    const int nbDeadTriangles = static_cast<int>(trianglesToDelete.size());
+    const int lastTriangle = static_cast<int>(triangles.size()) - 1;
+    for (int j = 0; j < nbDeadTriangles; ++j) {
+        if (j + 2 * prefetchAhead < nbDeadTriangles)
+            prefetch(&triangles[lastTriangle - j - 2 * prefetchAhead]);
+        if (j + prefetchAhead < nbDeadTriangles) {
+            const Triangle &ahead = triangles[lastTriangle - j - prefetchAhead];
+            prefetch(&vertices[ahead.vertex1].triangleIndices);
+            prefetch(&vertices[ahead.vertex2].triangleIndices);
+            prefetch(&vertices[ahead.vertex3].triangleIndices);
+        }
+        deleteTriangle(trianglesToDelete[nbDeadTriangles - 1 - j]);
+    }
     trianglesToDelete.clear();
 
     std::sort(verticesToDelete.begin(), verticesToDelete.end());
     verticesToDelete.erase(
         std::unique(verticesToDelete.begin(), verticesToDelete.end()), verticesToDelete.end());
-    for (auto it = verticesToDelete.rbegin(); it != verticesToDelete.rend(); ++it)
-        deleteVertex(*it);
+    const int nbDeadVertices = static_cast<int>(verticesToDelete.size());
+    const int lastVertex = static_cast<int>(vertices.size()) - 1;
+    for (int j = 0; j < nbDeadVertices; ++j) {
+        if (j + 2 * prefetchAhead < nbDeadVertices)
+            prefetch(&vertices[lastVertex - j - 2 * prefetchAhead].triangleIndices);
+        if (j + prefetchAhead < nbDeadVertices) {
+            const Vertex &ahead = vertices[lastVertex - j - prefetchAhead];
+            for (int t : ahead.triangleIndices)
+                prefetch(&triangles[t]);
+            for (int w : ahead.ringIndices)
+                prefetch(&vertices[w].ringIndices);
+        }
+        deleteVertex(verticesToDelete[nbDeadVertices - 1 - j]);
+    }
     verticesToDelete.clear();
 }
 

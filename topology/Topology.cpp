@@ -81,6 +81,25 @@ Topology::VertexEdges Topology::vertexEdges(int v) const
                 ends.push_back(corner);
         }
     }
+    // Each end names an edge as often as triangles share that edge. The usual few ends are
+    // counted against each other, in a loop without branches; a long list is sorted instead.
+    const int count = static_cast<int>(ends.size());
+    if (count <= 64) {
+        const int *e = ends.data();
+        int border = 0;
+        int crowded = 0;
+        for (int i = 0; i < count; ++i) {
+            int same = 0;
+            for (int j = 0; j < count; ++j)
+                same += e[j] == e[i] ? 1 : 0;
+            border += same == 1 ? 1 : 0;
+            crowded |= same > 2 ? 1 : 0;
+        }
+        edges.border = border;
+        if (crowded)
+            edges.ordinary = false;
+        return edges;
+    }
     sortSmall(ends.begin(), ends.end());
     for (std::size_t i = 0; i < ends.size();) {
         std::size_t j = i + 1;
