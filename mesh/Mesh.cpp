@@ -374,6 +374,8 @@ void Mesh::computeRingVertices(int i)
     ring.clear();
     // A closed fan has as many neighbours as triangles, an open one a single extra.
     ring.reserve(v.triangleIndices.size() + 1);
+    for (int t : v.triangleIndices)
+        prefetch(&triangles_[t].vertex1);
     auto visit = [&](int corner) {
         if (corner == i)
             return;
