@@ -19,12 +19,14 @@ namespace {
 // the same operations in the same order, so that every lane gets the same bits as one vector
 // alone would: the length as std::hypot of three floats computes it (scaled by the largest
 // magnitude), then the division of each coordinate by it.
-void unitFour(float *x, float *y, float *z, bool normalized)
-{
 #if defined(__SSE2__)
-    const __m128 vx = _mm_loadu_ps(x);
-    const __m128 vy = _mm_loadu_ps(y);
-    const __m128 vz = _mm_loadu_ps(z);
+// The coordinates come and go in registers: gathered lane by lane into memory and then read as
+// a whole, they would wait for each lane's store to reach the cache first.
+inline void unitFour(__m128 &x, __m128 &y, __m128 &z, bool normalized)
+{
+    const __m128 vx = x;
+    const __m128 vy = y;
+    const __m128 vz = z;
     const __m128 sign = _mm_set1_ps(-0.0f);
     const __m128 ax = _mm_andnot_ps(sign, vx);
     const __m128 ay = _mm_andnot_ps(sign, vy);
@@ -55,10 +57,13 @@ void unitFour(float *x, float *y, float *z, bool normalized)
     auto finish = [&](__m128 v) {
         return _mm_andnot_ps(null, select(unitAlready, v, _mm_div_ps(v, length)));
     };
-    _mm_storeu_ps(x, finish(vx));
-    _mm_storeu_ps(y, finish(vy));
-    _mm_storeu_ps(z, finish(vz));
+    x = finish(vx);
+    y = finish(vy);
+    z = finish(vz);
+}
 #else
+void unitFour(float *x, float *y, float *z, bool normalized)
+{
     for (int lane = 0; lane < 4; ++lane) {
         const QVector3D v(x[lane], y[lane], z[lane]);
         const QVector3D u = normalized ? v.normalized() : Geometry::unitVector(v);
@@ -66,8 +71,8 @@ void unitFour(float *x, float *y, float *z, bool normalized)
         y[lane] = u.y();
         z[lane] = u.z();
     }
-#endif
 }
+#endif
 
 // For every index 0 .. count - 1, the vector vectorOf(i) made unit (as unitFour does) and given
 // to store(i, unit), four at a time; vectorOf and store are called from several threads at once,
@@ -80,16 +85,31 @@ void unitInFours(int count, bool normalized, const VectorOf &vectorOf, const Sto
     for (int block = 0; block < blocks; ++block) {
         const int first = block * 4;
         const int size = std::min(4, count - first);
-        float x[4] = {};
-        float y[4] = {};
-        float z[4] = {};
-        for (int j = 0; j < size; ++j) {
-            const QVector3D v = vectorOf(first + j);
-            x[j] = v.x();
-            y[j] = v.y();
-            z[j] = v.z();
+        QVector3D v[4];
+        for (int j = 0; j < size; ++j)
+            v[j] = vectorOf(first + j);
+#if defined(__SSE2__)
+        __m128 vx = _mm_setr_ps(v[0].x(), v[1].x(), v[2].x(), v[3].x());
+        __m128 vy = _mm_setr_ps(v[0].y(), v[1].y(), v[2].y(), v[3].y());
+        __m128 vz = _mm_setr_ps(v[0].z(), v[1].z(), v[2].z(), v[3].z());
+        unitFour(vx, vy, vz, normalized);
+        alignas(16) float x[4];
+        alignas(16) float y[4];
+        alignas(16) float z[4];
+        _mm_store_ps(x, vx);
+        _mm_store_ps(y, vy);
+        _mm_store_ps(z, vz);
+#else
+        float x[4];
+        float y[4];
+        float z[4];
+        for (int j = 0; j < 4; ++j) {
+            x[j] = v[j].x();
+            y[j] = v[j].y();
+            z[j] = v[j].z();
         }
         unitFour(x, y, z, normalized);
+#endif
         for (int j = 0; j < size; ++j)
             store(first + j, QVector3D(x[j], y[j], z[j]));
     }
