@@ -41,7 +41,16 @@ public:
     {
         assign(first, last);
     }
-    IndexList(const IndexList &other) { assign(other.begin(), other.end()); }
+    IndexList(const IndexList &other)
+    {
+        // An inline list is copied whole, in one fixed-size move.
+        if (other.onHeap()) {
+            assign(other.begin(), other.end());
+        } else {
+            size_ = other.size_;
+            std::memcpy(storage_, other.storage_, sizeof storage_);
+        }
+    }
     IndexList(IndexList &&other) noexcept { take(other); }
     ~IndexList() { release(); }
 
