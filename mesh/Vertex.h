@@ -5,7 +5,9 @@
 #include <QVector3D>
 
 // One vertex of a mesh, stored by value in the mesh's vertex array; its id equals its index.
-class Vertex
+// Records start on a cache line: the fields read together (position, stamps and the triangle
+// list) then share one line, and a record spans two lines, never three.
+class alignas(64) Vertex
 {
 public:
     Vertex(float x, float y, float z, int id);
