@@ -5,8 +5,8 @@
 #include <QVector3D>
 
 // One vertex of a mesh, stored by value in the mesh's vertex array; its id equals its index.
-// Records start on a cache line: the fields read together (position, stamps and the triangle
-// list) then share one line, and a record spans two lines, never three.
+// Records start on a cache line: a record then spans two lines, never three, and the position
+// with the stamps (what the picking reads) always sits in its first.
 class alignas(64) Vertex
 {
 public:
