@@ -144,9 +144,10 @@ void Topology::deleteMarkedRecords()
             prefetch(&triangles[lastTriangle - j - 2 * prefetchAhead]);
         if (j + prefetchAhead < nbDeadTriangles) {
             const Triangle &ahead = triangles[lastTriangle - j - prefetchAhead];
-            prefetch(&vertices[ahead.vertex1].triangleIndices);
-            prefetch(&vertices[ahead.vertex2].triangleIndices);
-            prefetch(&vertices[ahead.vertex3].triangleIndices);
+            for (int corner : {ahead.vertex1, ahead.vertex2, ahead.vertex3}) {
+                if (static_cast<std::size_t>(corner) < vertices.size())
+                    prefetch(&vertices[corner].triangleIndices);
+            }
         }
         deleteTriangle(trianglesToDelete[nbDeadTriangles - 1 - j]);
     }
@@ -161,11 +162,18 @@ void Topology::deleteMarkedRecords()
         if (j + 2 * prefetchAhead < nbDeadVertices)
             prefetch(&vertices[lastVertex - j - 2 * prefetchAhead].triangleIndices);
         if (j + prefetchAhead < nbDeadVertices) {
+            // A removed vertex keeps the lists it had, whose indices may now lie past the ends.
             const Vertex &ahead = vertices[lastVertex - j - prefetchAhead];
-            for (int t : ahead.triangleIndices)
-                prefetch(&triangles[t]);
-            for (int w : ahead.ringIndices)
-                prefetch(&vertices[w].ringIndices);
+            const std::size_t nbTriangles = triangles.size();
+            const std::size_t nbVertices = vertices.size();
+            for (int t : ahead.triangleIndices) {
+                if (static_cast<std::size_t>(t) < nbTriangles)
+                    prefetch(triangles.data() + t);
+            }
+            for (int w : ahead.ringIndices) {
+                if (static_cast<std::size_t>(w) < nbVertices)
+                    prefetch(&vertices[w].ringIndices);
+            }
         }
         deleteVertex(verticesToDelete[nbDeadVertices - 1 - j]);
     }
