@@ -27,8 +27,10 @@ public:
     using iterator = int *;
     using const_iterator = const int *;
 
-    // Entries held without an allocation: the valence of most vertices of a sculpted surface.
-    static constexpr std::uint32_t inlineCapacity = 7;
+    // Entries held without an allocation: the valence of most vertices of a sculpted surface,
+    // and of those that a decimation has just grown by one or two. Two lists of eight fill a
+    // vertex record to its cache-line size without padding.
+    static constexpr std::uint32_t inlineCapacity = 8;
 
     IndexList() noexcept = default;
     IndexList(std::initializer_list<int> values) { assign(values.begin(), values.end()); }
