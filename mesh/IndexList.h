@@ -28,8 +28,8 @@ public:
     using const_iterator = const int *;
 
     // Entries held without an allocation: the valence of most vertices of a sculpted surface,
-    // and of those that a decimation has just grown by one or two. Two lists of eight fill a
-    // vertex record to its cache-line size without padding.
+    // and of those that a decimation has just grown by one or two. Two lists of eight still
+    // leave a vertex record within two cache lines.
     static constexpr std::uint32_t inlineCapacity = 8;
 
     IndexList() noexcept = default;

@@ -1,5 +1,7 @@
 #include "Vertex.h"
 
+static_assert(sizeof(Vertex) == 128, "a vertex record spans two cache lines");
+
 #include <algorithm>
 
 namespace {
