@@ -1,8 +1,8 @@
 #include "Vertex.h"
 
-static_assert(sizeof(Vertex) == 128, "a vertex record spans two cache lines");
-
 #include <algorithm>
+
+static_assert(sizeof(Vertex) == 128, "a vertex record spans two cache lines");
 
 namespace {
 
