@@ -131,7 +131,7 @@ void Topology::decimation(std::vector<int> &list, float d2Min)
 
 void Topology::deleteMarkedRecords()
 {
-    std::sort(trianglesToDelete.begin(), trianglesToDelete.end());
+    sortIndices(trianglesToDelete, sortScratch_);
     trianglesToDelete.erase(
         std::unique(trianglesToDelete.begin(), trianglesToDelete.end()), trianglesToDelete.end());
     // Each deletion shortens the array by one, so the record the j-th deletion moves is known in
@@ -153,7 +153,7 @@ void Topology::deleteMarkedRecords()
     }
     trianglesToDelete.clear();
 
-    std::sort(verticesToDelete.begin(), verticesToDelete.end());
+    sortIndices(verticesToDelete, sortScratch_);
     verticesToDelete.erase(
         std::unique(verticesToDelete.begin(), verticesToDelete.end()), verticesToDelete.end());
     const int nbDeadVertices = static_cast<int>(verticesToDelete.size());

@@ -236,4 +236,6 @@ private:
     std::vector<int> scratchB_;
     // The fan of checkVertex, which is done with it before it recurses.
     Fan checkFan_;
+    // Working room of the sort of the records to delete.
+    std::vector<int> sortScratch_;
 };

@@ -7,6 +7,7 @@
 #include "TestMeshes.h"
 #include "sculpt/Sculptor.h"
 #include "topology/Grid.h"
+#include "topology/SmallSort.h"
 #include "topology/Topology.h"
 
 #include <QtTest>
@@ -14,6 +15,8 @@
 #include <omp.h>
 
 #include <cmath>
+#include <climits>
+#include <random>
 #include <set>
 
 class TestTopology : public QObject
@@ -28,6 +31,7 @@ private slots:
     void vertexRepair();
     void gridFindsClosePairs();
     void everyPairJoinedSoundlyOrRefused();
+    void sortIndicesAsStdSort();
 };
 
 using namespace TestMeshes;
@@ -297,6 +301,24 @@ void TestTopology::everyPairJoinedSoundlyOrRefused()
             }
         }
         QVERIFY(joins > 0 && linkedJoins > 0 && refusals > 0);
+    }
+}
+
+// The sort of the records to delete gives std::sort's order: short and long lists, indices
+// that need one, two or three passes, duplicates, and a negative entry.
+void TestTopology::sortIndicesAsStdSort()
+{
+    std::mt19937 random(7);
+    std::vector<int> scratch;
+    for (const auto &[size, largest] : {std::pair(0, 10), {100, 10}, {1024, 0}, {3000, 2047},
+             {3000, 2048}, {5000, 5000000}, {5000, INT_MAX}, {5000, -1}}) {
+        std::vector<int> list(size);
+        for (int &v : list)
+            v = largest < 0 ? int(random() % 100) - 50 : int(random() % (unsigned(largest) + 1u));
+        std::vector<int> expected = list;
+        std::sort(expected.begin(), expected.end());
+        sortIndices(list, scratch);
+        QVERIFY2(list == expected, qPrintable(QString("%1 entries up to %2").arg(size).arg(largest)));
     }
 }
 
