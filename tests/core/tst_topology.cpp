@@ -14,8 +14,8 @@
 
 #include <omp.h>
 
-#include <cmath>
 #include <climits>
+#include <cmath>
 #include <random>
 #include <set>
 
@@ -318,7 +318,8 @@ void TestTopology::sortIndicesAsStdSort()
         std::vector<int> expected = list;
         std::sort(expected.begin(), expected.end());
         sortIndices(list, scratch);
-        QVERIFY2(list == expected, qPrintable(QString("%1 entries up to %2").arg(size).arg(largest)));
+        QVERIFY2(
+            list == expected, qPrintable(QString("%1 entries up to %2").arg(size).arg(largest)));
     }
 }
 
