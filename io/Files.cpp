@@ -292,16 +292,27 @@ std::unique_ptr<Mesh> Files::buildMesh(const MeshData &data, QString *error)
         const int from = static_cast<int>(std::int64_t(vertexCount) * thread / threads);
         const int to = static_cast<int>(std::int64_t(vertexCount) * (thread + 1) / threads);
         const auto mine = [from, to](int v) { return v >= from && v < to; };
-        std::vector<int> valence(static_cast<std::size_t>(to - from), 0);
+        // The lists are first gathered into one array, by vertex and in triangle order, then
+        // copied into the records in vertex order: the records, much larger than the array,
+        // are written one after the other rather than in the corners' order.
+        const std::size_t count = static_cast<std::size_t>(to - from);
+        std::vector<std::size_t> start(count + 1, 0);
         for (std::ptrdiff_t k = 0; k < cornerCount; ++k) {
             if (mine(corners[k]))
-                ++valence[static_cast<std::size_t>(corners[k] - from)];
+                ++start[static_cast<std::size_t>(corners[k] - from) + 1];
         }
-        for (int i = from; i < to; ++i)
-            vertices[i].triangleIndices.reserve(static_cast<std::size_t>(valence[i - from]));
+        for (std::size_t i = 0; i < count; ++i)
+            start[i + 1] += start[i];
+        std::vector<int> lists(start[count]);
+        std::vector<std::size_t> next(start.begin(), start.end() - 1);
         for (std::ptrdiff_t k = 0; k < cornerCount; ++k) {
             if (mine(corners[k]))
-                vertices[corners[k]].addTriangle(static_cast<int>(k / 3));
+                lists[next[static_cast<std::size_t>(corners[k] - from)]++] =
+                    static_cast<int>(k / 3);
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            vertices[from + static_cast<int>(i)].triangleIndices.assign(
+                lists.data() + start[i], lists.data() + start[i + 1]);
         }
     }
     return mesh;
