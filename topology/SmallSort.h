@@ -25,10 +25,9 @@ void sortSmall(Iterator first, Iterator last)
     }
 }
 
-// Ascending sort of a long list of record indices (non-negative and below 2^22 or so for any
-// mesh that fits in memory): by bytes of 11 bits, least significant first, in as many passes as
-// the largest index needs. Lists with a negative entry, or short ones, go to std::sort. The result
-// is the same as std::sort's.
+// Ascending sort of a long list of record indices: by digits of 11 bits, least significant
+// first, in as many passes as the largest index needs (two up to four million records). Short
+// lists, and lists with a negative entry, go to std::sort. The result is the same as std::sort's.
 inline void sortIndices(std::vector<int> &list, std::vector<int> &scratch)
 {
     if (list.size() < 1024) {
