@@ -220,10 +220,6 @@ void Picking::pickVerticesInSphere(float radiusSquared)
     // fetched.
     const int nbCandidates = static_cast<int>(nbNear);
     for (int j = 0; j < nbCandidates; ++j) {
-        // The first pass has read more records than the caches keep: the triangle is asked for
-        // again before its corners are.
-        if (j + 2 * prefetchAhead < nbCandidates)
-            prefetch(&records[near[j + 2 * prefetchAhead]].vertex1);
         if (j + prefetchAhead < nbCandidates) {
             const Triangle &ahead = records[near[j + prefetchAhead]];
             prefetch(&vertices[ahead.vertex1]);
