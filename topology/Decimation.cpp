@@ -137,12 +137,13 @@ void Topology::deleteMarkedRecords()
     // Each deletion shortens the array by one, so the record the j-th deletion moves is known in
     // advance: the one that is last then. Those records lie far apart at the end of the arrays;
     // they and what they name are asked for a few deletions ahead.
+    // (A list naming records past the end is not fetched ahead: the indices ahead stop at 0.)
     const int nbDeadTriangles = static_cast<int>(trianglesToDelete.size());
     const int lastTriangle = static_cast<int>(triangles.size()) - 1;
     for (int j = 0; j < nbDeadTriangles; ++j) {
-        if (j + 2 * prefetchAhead < nbDeadTriangles)
+        if (j + 2 * prefetchAhead < nbDeadTriangles && lastTriangle - j - 2 * prefetchAhead >= 0)
             prefetch(&triangles[lastTriangle - j - 2 * prefetchAhead]);
-        if (j + prefetchAhead < nbDeadTriangles) {
+        if (j + prefetchAhead < nbDeadTriangles && lastTriangle - j - prefetchAhead >= 0) {
             const Triangle &ahead = triangles[lastTriangle - j - prefetchAhead];
             for (int corner : {ahead.vertex1, ahead.vertex2, ahead.vertex3}) {
                 if (static_cast<std::size_t>(corner) < vertices.size())
@@ -159,9 +160,9 @@ void Topology::deleteMarkedRecords()
     const int nbDeadVertices = static_cast<int>(verticesToDelete.size());
     const int lastVertex = static_cast<int>(vertices.size()) - 1;
     for (int j = 0; j < nbDeadVertices; ++j) {
-        if (j + 2 * prefetchAhead < nbDeadVertices)
+        if (j + 2 * prefetchAhead < nbDeadVertices && lastVertex - j - 2 * prefetchAhead >= 0)
             prefetch(&vertices[lastVertex - j - 2 * prefetchAhead].triangleIndices);
-        if (j + prefetchAhead < nbDeadVertices) {
+        if (j + prefetchAhead < nbDeadVertices && lastVertex - j - prefetchAhead >= 0) {
             // A removed vertex keeps the lists it had, whose indices may now lie past the ends.
             const Vertex &ahead = vertices[lastVertex - j - prefetchAhead];
             const std::size_t nbTriangles = triangles.size();
