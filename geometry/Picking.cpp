@@ -196,48 +196,51 @@ void Picking::pickVerticesInSphere(float radiusSquared)
         v.visitStamp = listed;
         pickedCorners.push_back(i);
     };
-    // First the triangles whose box meets the sphere, in leaf order, listed without a branch on
-    // the outcome (which varies from one triangle to the next).
-    std::size_t total = 0;
-    for (std::size_t k = firstLeaf; k < leaves.size(); ++k)
-        total += leaves[k]->triangleIndices.size();
-    std::vector<int> &near = nearTriangles;
-    near.resize(total);
-    std::size_t nbNear = 0;
+    // The leaves' triangles go by blocks, in order: first those of the block whose box meets
+    // the sphere are listed, without a branch on the outcome (which varies from one triangle to
+    // the next); then their corners are tested, in order, while the corners of a triangle a few
+    // places ahead are fetched. A block's records are still in the nearest cache for the
+    // second step.
+    constexpr int block = 256;
+    int near[block];
+    auto testCorners = [&](int nbNear) {
+        for (int j = 0; j < nbNear; ++j) {
+            if (j + prefetchAhead < nbNear) {
+                const Triangle &ahead = records[near[j + prefetchAhead]];
+                prefetch(&vertices[ahead.vertex1]);
+                prefetch(&vertices[ahead.vertex2]);
+                prefetch(&vertices[ahead.vertex3]);
+            }
+            const int t = near[j];
+            const Triangle &tri = records[t];
+            // Every corner is tested, in order.
+            const bool in1 = test(tri.vertex1);
+            const bool in2 = test(tri.vertex2);
+            const bool in3 = test(tri.vertex3);
+            if (!(in1 || in2 || in3))
+                continue;
+            pickedTriangles.push_back(t);
+            gather(tri.vertex1);
+            gather(tri.vertex2);
+            gather(tri.vertex3);
+        }
+    };
     for (std::size_t k = firstLeaf; k < leaves.size(); ++k) {
         const std::vector<int> &list = leaves[k]->triangleIndices;
         const int count = static_cast<int>(list.size());
-        for (int j = 0; j < count; ++j) {
-            if (j + 2 * prefetchAhead < count)
-                prefetch(&records[list[j + 2 * prefetchAhead]].aabb);
-            const int t = list[j];
-            near[nbNear] = t;
-            // A NaN distance keeps the triangle, whose corners the tests then judge.
-            nbNear += boxGapSquared(records[t].aabb, c, c4) >= reach ? 0 : 1;
+        for (int first = 0; first < count; first += block) {
+            const int end = std::min(count, first + block);
+            int nbNear = 0;
+            for (int j = first; j < end; ++j) {
+                if (j + 2 * prefetchAhead < count)
+                    prefetch(&records[list[j + 2 * prefetchAhead]].aabb);
+                const int t = list[j];
+                near[nbNear] = t;
+                // A NaN distance keeps the triangle, whose corners the tests then judge.
+                nbNear += boxGapSquared(records[t].aabb, c, c4) >= reach ? 0 : 1;
+            }
+            testCorners(nbNear);
         }
-    }
-    // Then their corners, in order, while the corners of a triangle a few places ahead are
-    // fetched.
-    const int nbCandidates = static_cast<int>(nbNear);
-    for (int j = 0; j < nbCandidates; ++j) {
-        if (j + prefetchAhead < nbCandidates) {
-            const Triangle &ahead = records[near[j + prefetchAhead]];
-            prefetch(&vertices[ahead.vertex1]);
-            prefetch(&vertices[ahead.vertex2]);
-            prefetch(&vertices[ahead.vertex3]);
-        }
-        const int t = near[j];
-        const Triangle &tri = records[t];
-        // Every corner is tested, in order.
-        const bool in1 = test(tri.vertex1);
-        const bool in2 = test(tri.vertex2);
-        const bool in3 = test(tri.vertex3);
-        if (!(in1 || in2 || in3))
-            continue;
-        pickedTriangles.push_back(t);
-        gather(tri.vertex1);
-        gather(tri.vertex2);
-        gather(tri.vertex3);
     }
 
     if (pickedVertices.empty() && pickedTriangle >= 0 && pickedTriangle < mesh->getNbTriangles()) {

@@ -67,7 +67,6 @@ private:
     std::vector<int> pickedVertices;
     std::vector<int> pickedTriangles;
     std::vector<int> pickedCorners;
-    std::vector<int> nearTriangles; // working list of pickVerticesInSphere
     QVector3D intersectionPoint {0.0f, 0.0f, 0.0f};
     float radiusScreen = 50.0f;
     float radiusWorldSquared = 0.0f;
