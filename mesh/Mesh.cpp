@@ -620,6 +620,7 @@ void Mesh::updateOctree(const std::vector<int> &triangles, const std::vector<cha
     }
 
     bool outside = false;
+    Octree *hint = nullptr;
     for (int index : moved) {
         Triangle &t = triangles_[index];
         if (t.aabb.isOutside(octree_->aabbLoose)) {
@@ -627,7 +628,7 @@ void Mesh::updateOctree(const std::vector<int> &triangles, const std::vector<cha
             break;
         }
         Octree *oldLeaf = t.leaf;
-        if (octree_->addTriangle(*this, index))
+        if (octree_->addTriangle(*this, index, hint))
             continue;
         // No cell holds its centre: back into its former leaf, or, for a triangle that had
         // none, into the leaf reached from the root through slot 7.

@@ -290,6 +290,40 @@ bool Octree::addTriangle(Mesh &mesh, int triangle)
     return aabbSplit.containsPoint(center) && placeTriangle(*this, t, triangle, center);
 }
 
+bool Octree::addTriangle(Mesh &mesh, int triangle, Octree *&hint)
+{
+    Triangle &t = mesh.getTriangles()[triangle];
+    const QVector3D center = t.aabb.computeCenter();
+    if (hint) {
+        // Every middle plane that the descent from here compares the centre with lies on or
+        // outside the hinted leaf's cell, to within a rounding step. A centre inside that cell by
+        // more than twice this node's clearance (the largest on the way down) is clear of all of
+        // them and inside every cell on the way: the descent would end in the hinted leaf,
+        // growing the loose boxes from here down to it, which growLoose does from the leaf up
+        // (loose boxes are nested).
+        float size = 0.0f;
+        for (int k = 0; k < 3; ++k)
+            size = std::max({size, std::abs(aabbSplit.min[k]), std::abs(aabbSplit.max[k])});
+        const float margin = 2e-5f * size;
+        const Aabb &cell = hint->aabbSplit;
+        const bool inside = (cell.min.x() + margin < center.x())
+            & (center.x() + margin <= cell.max.x()) & (cell.min.y() + margin < center.y())
+            & (center.y() + margin <= cell.max.y()) & (cell.min.z() + margin < center.z())
+            & (center.z() + margin <= cell.max.z());
+        if (inside) {
+            hint->growLoose(t.aabb);
+            t.leafIndex = static_cast<int>(hint->triangleIndices.size());
+            t.leaf = hint;
+            hint->triangleIndices.push_back(triangle);
+            return true;
+        }
+    }
+    if (!aabbSplit.containsPoint(center) || !placeTriangle(*this, t, triangle, center))
+        return false;
+    hint = t.leaf;
+    return true;
+}
+
 void Octree::collectRay(
     const QVector3D &origin, const QVector3D &direction, std::vector<int> &result) const
 {

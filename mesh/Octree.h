@@ -41,6 +41,10 @@ public:
     // Inserts triangle index `triangle` below this node when its centre lies in the cell.
     // Returns true when some leaf took it; the first child (in slot order) that takes it wins.
     bool addTriangle(Mesh &mesh, int triangle);
+    // The same, called on the root, for triangles that come in runs with centres close together:
+    // `hint` (null, or a leaf of this tree) is the leaf that the last placed triangle reached,
+    // tried first and updated. The result is the same as without it.
+    bool addTriangle(Mesh &mesh, int triangle, Octree *&hint);
 
     // Triangles of every leaf whose loose box the ray hits, leaves in slot order.
     std::vector<int> intersectRay(const QVector3D &origin, const QVector3D &direction) const;

@@ -134,6 +134,7 @@ private slots:
     void checkFindsFaults();
     void octreeDepthLimit();
     void looseBoxGrowsUpwards();
+    void runOfMovesKeepsDescentLeaves();
     void queriesMatchBruteForce();
     void strokeUndoRedo();
     void newStateAfterUndos();
@@ -288,6 +289,31 @@ void TestMesh::looseBoxGrowsUpwards()
         QVERIFY(t.aabb.contains(node->aabbLoose));
     // A ray through the stretched part only still finds the triangle.
     QVERIFY(contains(root->intersectRay(QVector3D(5.5f, 5.5f, -100), QVector3D(0, 0, 1)), 0));
+    VERIFY_MESH(*mesh);
+}
+
+// Triangles moved in a run go where the descent from the root sends them. In this root's cell
+// the first two children overlap by a rounding step on x (x0 + hx < cx): a centre there belongs
+// to slot 0, the first that holds it, even right after a triangle went to slot 1.
+void TestMesh::runOfMovesKeepsDescentLeaves()
+{
+    Positions centres; // 13^3 degenerate triangles over the cell: the root splits once
+    for (int i = 0; i < 13 * 13 * 13; ++i)
+        centres.emplace_back(1 + i / 169 * 0.55f, 1 + i / 13 % 13 * 0.55f, 1 + i % 13 * 0.55f);
+    centres.insert(centres.end(), 2, QVector3D(2, 6, 2)); // slot 4
+    auto mesh = soup(centres, 0.0f);
+    const float x0 = 0.501f, x1 = 8.531f;
+    QVERIFY(x0 + (x1 - x0) * 0.5f < (x0 + x1) * 0.5f);
+    mesh->rebuildOctree(Aabb(QVector3D(x0, x0, x0), QVector3D(x1, x1, x1)));
+    const Octree *root = mesh->getOctree();
+    const int first = mesh->getNbTriangles() - 2;
+    const QVector3D targets[] = {{6, 2, 2}, {(x0 + x1) * 0.5f, 2, 2}};
+    for (int k : {0, 1})
+        for (int v : mesh->getVerticesFromTriangles({first + k}))
+            mesh->getVertex(v).position = targets[k];
+    mesh->updateMesh({first, first + 1}, mesh->getVerticesFromTriangles({first, first + 1}));
+    QVERIFY(mesh->getTriangle(first).leaf == root->children[1].get());
+    QVERIFY(mesh->getTriangle(first + 1).leaf == root->children[0].get());
     VERIFY_MESH(*mesh);
 }
 
