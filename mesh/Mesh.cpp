@@ -592,13 +592,22 @@ void Mesh::updateOctree(const std::vector<int> &triangles, const std::vector<cha
         return;
     std::vector<int> &moved = movedWork_;
     moved.clear();
+    // A triangle that is not a candidate stays in its leaf, inside its loose box: loose boxes
+    // only grow and cells do not change during this pass. The candidates are listed first,
+    // without a branch on the flags, then visited in order while their records are fetched a
+    // few entries ahead.
     const std::size_t count = triangles.size();
+    std::vector<int> &listed = candidateWork_;
+    listed.resize(count);
+    std::size_t nbListed = 0;
     for (std::size_t k = 0; k < count; ++k) {
-        // A triangle that is not a candidate stays in its leaf, inside its loose box: loose
-        // boxes only grow and cells do not change during this pass.
-        if (!candidates[k])
-            continue;
-        const int index = triangles[k];
+        listed[nbListed] = triangles[k];
+        nbListed += candidates[k] ? 1 : 0;
+    }
+    for (std::size_t j = 0; j < nbListed; ++j) {
+        if (j + prefetchAhead < nbListed)
+            prefetch(&triangles_[listed[j + prefetchAhead]].leaf);
+        const int index = listed[j];
         Triangle &t = triangles_[index];
         Octree *leaf = t.leaf;
         if (!leaf) {

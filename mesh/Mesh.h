@@ -172,6 +172,7 @@ private:
     std::vector<Octree *> leavesToUpdate_; // not owning
     std::vector<char> octreeWork_; // scratch of updateMesh
     std::vector<int> movedWork_; // scratch of updateOctree
+    std::vector<int> candidateWork_; // scratch of updateOctree
     std::list<State> undoStates_;
     std::list<State> redoStates_;
     std::list<State>::iterator currentState_;
