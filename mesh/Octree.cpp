@@ -294,32 +294,40 @@ bool Octree::addTriangle(Mesh &mesh, int triangle, Octree *&hint)
 {
     Triangle &t = mesh.getTriangles()[triangle];
     const QVector3D center = t.aabb.computeCenter();
-    if (hint) {
-        // Every middle plane that the descent from here compares the centre with lies on or
-        // outside the hinted leaf's cell, to within a rounding step. A centre inside that cell by
-        // more than twice this node's clearance (the largest on the way down) is clear of all of
-        // them and inside every cell on the way: the descent would end in the hinted leaf,
-        // growing the loose boxes from here down to it, which growLoose does from the leaf up
-        // (loose boxes are nested).
+    // Every middle plane that the descent from here compares the centre with, down to a node N,
+    // lies on or outside N's cell, to within a rounding step. A centre inside N's cell by more
+    // than twice this node's clearance (the largest on the way down) is clear of all of them and
+    // inside every cell on the way: the descent goes through N, growing the loose boxes from
+    // here down to it, which growLoose does from N up (loose boxes are nested). The hinted leaf
+    // is tried first, then its ancestors.
+    Octree *node = hint;
+    if (node) {
         float size = 0.0f;
         for (int k = 0; k < 3; ++k)
             size = std::max({size, std::abs(aabbSplit.min[k]), std::abs(aabbSplit.max[k])});
         const float margin = 2e-5f * size;
-        const Aabb &cell = hint->aabbSplit;
-        const bool inside = (cell.min.x() + margin < center.x())
-            & (center.x() + margin <= cell.max.x()) & (cell.min.y() + margin < center.y())
-            & (center.y() + margin <= cell.max.y()) & (cell.min.z() + margin < center.z())
-            & (center.z() + margin <= cell.max.z());
-        if (inside) {
-            hint->growLoose(t.aabb);
-            t.leafIndex = static_cast<int>(hint->triangleIndices.size());
-            t.leaf = hint;
-            hint->triangleIndices.push_back(triangle);
+        auto holds = [&](const Aabb &cell) {
+            return (cell.min.x() + margin < center.x()) & (center.x() + margin <= cell.max.x())
+                & (cell.min.y() + margin < center.y()) & (center.y() + margin <= cell.max.y())
+                & (cell.min.z() + margin < center.z()) & (center.z() + margin <= cell.max.z());
+        };
+        while (node != this && node && !holds(node->aabbSplit))
+            node = node->parent;
+    }
+    if (node && node != this) {
+        if (node->isLeaf()) {
+            node->growLoose(t.aabb);
+            t.leafIndex = static_cast<int>(node->triangleIndices.size());
+            t.leaf = node;
+            node->triangleIndices.push_back(triangle);
             return true;
         }
-    }
-    if (!aabbSplit.containsPoint(center) || !placeTriangle(*this, t, triangle, center))
+        node->parent->growLoose(t.aabb);
+        if (!placeTriangle(*node, t, triangle, center))
+            return false;
+    } else if (!aabbSplit.containsPoint(center) || !placeTriangle(*this, t, triangle, center)) {
         return false;
+    }
     hint = t.leaf;
     return true;
 }

@@ -42,8 +42,9 @@ public:
     // Returns true when some leaf took it; the first child (in slot order) that takes it wins.
     bool addTriangle(Mesh &mesh, int triangle);
     // The same, called on the root, for triangles that come in runs with centres close together:
-    // `hint` (null, or a leaf of this tree) is the leaf that the last placed triangle reached,
-    // tried first and updated. The result is the same as without it.
+    // `hint` (null, or a leaf of this tree) is the leaf that the last placed triangle reached. It
+    // and its ancestors are tried before the descent from the root, and it is updated. The result
+    // is the same as without it.
     bool addTriangle(Mesh &mesh, int triangle, Octree *&hint);
 
     // Triangles of every leaf whose loose box the ray hits, leaves in slot order.
