@@ -3,6 +3,7 @@
 #include "Parallel.h"
 #include "Prefetch.h"
 #include "geometry/Geometry.h"
+#include "geometry/LengthFour.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,23 +29,11 @@ inline void unitFour(__m128 &x, __m128 &y, __m128 &z, bool normalized)
     const __m128 vy = y;
     const __m128 vz = z;
     const __m128 sign = _mm_set1_ps(-0.0f);
-    const __m128 ax = _mm_andnot_ps(sign, vx);
-    const __m128 ay = _mm_andnot_ps(sign, vy);
-    const __m128 az = _mm_andnot_ps(sign, vz);
     auto select = [](__m128 mask, __m128 yes, __m128 no) {
         return _mm_or_ps(_mm_and_ps(mask, yes), _mm_andnot_ps(mask, no));
     };
-    // a = x < y ? (y < z ? z : y) : (x < z ? z : x), on the magnitudes.
-    const __m128 a = select(_mm_cmplt_ps(ax, ay), select(_mm_cmplt_ps(ay, az), az, ay),
-        select(_mm_cmplt_ps(ax, az), az, ax));
-    const __m128 qx = _mm_div_ps(ax, a);
-    const __m128 qy = _mm_div_ps(ay, a);
-    const __m128 qz = _mm_div_ps(az, a);
-    const __m128 sum =
-        _mm_add_ps(_mm_add_ps(_mm_mul_ps(qx, qx), _mm_mul_ps(qy, qy)), _mm_mul_ps(qz, qz));
+    const __m128 length = Geometry::lengthFour(vx, vy, vz);
     const __m128 zero = _mm_setzero_ps();
-    // A zero largest magnitude gives a zero length (a NaN one goes through the formula).
-    const __m128 length = _mm_andnot_ps(_mm_cmpeq_ps(a, zero), _mm_mul_ps(a, _mm_sqrt_ps(sum)));
     const __m128 one = _mm_set1_ps(1.0f);
     const __m128 fuzz = _mm_set1_ps(0.00001f);
     const __m128 unitAlready = _mm_cmple_ps(_mm_andnot_ps(sign, _mm_sub_ps(length, one)), fuzz);

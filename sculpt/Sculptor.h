@@ -120,6 +120,8 @@ public:
     float getD2Move() const { return d2Move; }
 
 private:
+    // falloff(|p - c| / r) of every listed vertex p, into `falloffs`, in list order.
+    void computeFalloffs(const std::vector<int> &vertices, const QVector3D &c, float r);
     Mesh *mesh = nullptr; // not owning
     float intensity = 0.75f;
     int tool = INFLATE;
@@ -140,4 +142,5 @@ private:
     // Working lists of sculpt, kept from one step to the next for their room.
     std::vector<int> stepTriangles;
     std::vector<int> working;
+    std::vector<float> falloffs; // of the listed vertices, by computeFalloffs
 };
