@@ -315,13 +315,6 @@ bool Octree::addTriangle(Mesh &mesh, int triangle, Octree *&hint)
             node = node->parent;
     }
     if (node && node != this) {
-        if (node->isLeaf()) {
-            node->growLoose(t.aabb);
-            t.leafIndex = static_cast<int>(node->triangleIndices.size());
-            t.leaf = node;
-            node->triangleIndices.push_back(triangle);
-            return true;
-        }
         node->parent->growLoose(t.aabb);
         if (!placeTriangle(*node, t, triangle, center))
             return false;
