@@ -19,7 +19,7 @@ public:
 
     // The fields that a brush step reads and writes for every triangle under the brush (leaf,
     // corners, box, normal) come first and together, so that most records have them in one cache
-    // line; the record is 72 bytes, with no padding.
+    // line; the record has no padding (72 bytes with 64-bit pointers).
     Octree *leaf = nullptr; // not owning
     int vertex1 = -1;
     int vertex2 = -1;
@@ -31,4 +31,4 @@ public:
     int id = -1;
     int leafIndex = -1;
 };
-static_assert(sizeof(Triangle) == 72);
+static_assert(sizeof(Triangle) == 64 + sizeof(Octree *));
