@@ -18,8 +18,8 @@ public:
     static inline int visitCounter = 1;
 
     // The fields that a brush step reads and writes for every triangle under the brush (leaf,
-    // corners, box, normal) come first and together, so that most records have them in one cache
-    // line; the record has no padding (72 bytes with 64-bit pointers).
+    // corners, box, normal) come first and together: 56 bytes, in one or two cache lines, never
+    // three. The record has no padding (72 bytes with 64-bit pointers).
     Octree *leaf = nullptr; // not owning
     int vertex1 = -1;
     int vertex2 = -1;
