@@ -31,4 +31,4 @@ public:
     int id = -1;
     int leafIndex = -1;
 };
-static_assert(sizeof(Triangle) == 64 + sizeof(Octree *));
+static_assert(sizeof(Triangle) == 64 + sizeof(void *));
