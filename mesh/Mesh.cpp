@@ -345,8 +345,8 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
             octreeWork[k] = !(inCell & inLoose);
         });
 
-    updateOctree(triangles, octreeWork);
-
+    // The vertex normals next, while the triangle normals just written are still partly in the
+    // cache: the octree pass reads neither.
     const int nbV = static_cast<int>(vertices.size());
     unitInFours(
         nbV, true,
@@ -363,6 +363,8 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
             return sum;
         },
         [&](int k, const QVector3D &unit) { vertices_[vertices[k]].normal = unit; });
+
+    updateOctree(triangles, octreeWork);
 
     if (gpu_) {
         if (!rebuild)
