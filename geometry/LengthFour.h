@@ -5,6 +5,12 @@
 
 namespace Geometry {
 
+// Lane by lane, `yes` where `mask` is set and `no` elsewhere.
+inline __m128 selectFour(__m128 mask, __m128 yes, __m128 no)
+{
+    return _mm_or_ps(_mm_and_ps(mask, yes), _mm_andnot_ps(mask, no));
+}
+
 // The lengths of four vectors given by their coordinates (x, y, z, each of four lanes), each
 // with the operations of QVector3D::length (std::hypot of three floats) in the same order, so
 // that every lane gets the bits that one vector alone would: the largest magnitude a, then
@@ -15,12 +21,9 @@ inline __m128 lengthFour(__m128 x, __m128 y, __m128 z)
     const __m128 ax = _mm_andnot_ps(sign, x);
     const __m128 ay = _mm_andnot_ps(sign, y);
     const __m128 az = _mm_andnot_ps(sign, z);
-    auto select = [](__m128 mask, __m128 yes, __m128 no) {
-        return _mm_or_ps(_mm_and_ps(mask, yes), _mm_andnot_ps(mask, no));
-    };
     // a = x < y ? (y < z ? z : y) : (x < z ? z : x), on the magnitudes.
-    const __m128 a = select(_mm_cmplt_ps(ax, ay), select(_mm_cmplt_ps(ay, az), az, ay),
-        select(_mm_cmplt_ps(ax, az), az, ax));
+    const __m128 a = selectFour(_mm_cmplt_ps(ax, ay), selectFour(_mm_cmplt_ps(ay, az), az, ay),
+        selectFour(_mm_cmplt_ps(ax, az), az, ax));
     const __m128 qx = _mm_div_ps(ax, a);
     const __m128 qy = _mm_div_ps(ay, a);
     const __m128 qz = _mm_div_ps(az, a);

@@ -29,9 +29,6 @@ inline void unitFour(__m128 &x, __m128 &y, __m128 &z, bool normalized)
     const __m128 vy = y;
     const __m128 vz = z;
     const __m128 sign = _mm_set1_ps(-0.0f);
-    auto select = [](__m128 mask, __m128 yes, __m128 no) {
-        return _mm_or_ps(_mm_and_ps(mask, yes), _mm_andnot_ps(mask, no));
-    };
     const __m128 length = Geometry::lengthFour(vx, vy, vz);
     const __m128 zero = _mm_setzero_ps();
     const __m128 one = _mm_set1_ps(1.0f);
@@ -44,7 +41,7 @@ inline void unitFour(__m128 &x, __m128 &y, __m128 &z, bool normalized)
                             _mm_cmple_ps(length, _mm_set1_ps(std::numeric_limits<float>::max()))),
             _mm_castsi128_ps(_mm_set1_epi32(-1)));
     auto finish = [&](__m128 v) {
-        return _mm_andnot_ps(null, select(unitAlready, v, _mm_div_ps(v, length)));
+        return _mm_andnot_ps(null, Geometry::selectFour(unitAlready, v, _mm_div_ps(v, length)));
     };
     x = finish(vx);
     y = finish(vy);

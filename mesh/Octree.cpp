@@ -241,6 +241,16 @@ void Octree::split(Mesh &mesh)
 
 namespace {
 
+// How far a centre must lie from the three middle planes of `cell` to be in only its octant's
+// child: far more than the rounding of the children's cells, which grows with the coordinates.
+float middleClearance(const Aabb &cell)
+{
+    float size = 0.0f;
+    for (int k = 0; k < 3; ++k)
+        size = std::max({size, std::abs(cell.min[k]), std::abs(cell.max[k])});
+    return 1e-5f * size;
+}
+
 // The descent of addTriangle below a node whose cell holds the centre, with the triangle's
 // record and centre found once for all levels.
 bool placeTriangle(Octree &node, Triangle &t, int triangle, const QVector3D &center)
@@ -250,10 +260,7 @@ bool placeTriangle(Octree &node, Triangle &t, int triangle, const QVector3D &cen
         // A centre clear of the three middle planes (by far more than the rounding of the
         // children's cells) can only lie in the child of its octant: that child alone is tried.
         const Aabb &cell = node.aabbSplit;
-        float size = 0.0f;
-        for (int k = 0; k < 3; ++k)
-            size = std::max({size, std::abs(cell.min[k]), std::abs(cell.max[k])});
-        const float clearance = 1e-5f * size;
+        const float clearance = middleClearance(cell);
         const QVector3D middle = cell.computeCenter();
         const QVector3D offset = center - middle;
         if (std::abs(offset.x()) > clearance && std::abs(offset.y()) > clearance
@@ -302,10 +309,7 @@ bool Octree::addTriangle(Mesh &mesh, int triangle, Octree *&hint)
     // is tried first, then its ancestors.
     Octree *node = hint;
     if (node) {
-        float size = 0.0f;
-        for (int k = 0; k < 3; ++k)
-            size = std::max({size, std::abs(aabbSplit.min[k]), std::abs(aabbSplit.max[k])});
-        const float margin = 2e-5f * size;
+        const float margin = 2.0f * middleClearance(aabbSplit);
         auto holds = [&](const Aabb &cell) {
             return (cell.min.x() + margin < center.x()) & (center.x() + margin <= cell.max.x())
                 & (cell.min.y() + margin < center.y()) & (center.y() + margin <= cell.max.y())
