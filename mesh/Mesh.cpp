@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 
 #if defined(__SSE2__)
@@ -60,44 +61,122 @@ void unitFour(float *x, float *y, float *z, bool normalized)
 }
 #endif
 
+#if defined(__SSE2__)
+// A vector as four lanes, the last one zero.
+inline __m128 lanesOf(const QVector3D &v)
+{
+    return _mm_setr_ps(v.x(), v.y(), v.z(), 0.0f);
+}
+inline __m128 lanesOf(__m128 v)
+{
+    return v;
+}
+
+// A vertex's position as four lanes, the last one zero: one load of the record's first 16 bytes
+// (the position, then a stamp, which the mask clears).
+inline __m128 positionLanes(const Vertex &v)
+{
+    static_assert(offsetof(Vertex, position) == 0 && sizeof(QVector3D) == 3 * sizeof(float));
+    const __m128 keep = _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, 0));
+    return _mm_and_ps(_mm_load_ps(reinterpret_cast<const float *>(&v)), keep);
+}
+
+// A box's corners as four lanes each, the last lane unused: two loads within the box's six
+// floats.
+inline void boxLanes(const Aabb &box, __m128 &min, __m128 &max)
+{
+    static_assert(sizeof(Aabb) == 6 * sizeof(float));
+    const auto *f = reinterpret_cast<const float *>(&box);
+    min = _mm_loadu_ps(f);
+    const __m128 upper = _mm_loadu_ps(f + 2);
+    max = _mm_shuffle_ps(upper, upper, _MM_SHUFFLE(0, 3, 2, 1));
+}
+
+// Whether a triangle with the box low .. high stays where it is in the leaf: the box's centre
+// (as Aabb::computeCenter gives it) in the leaf's cell (Aabb::containsPoint) and the box within
+// the leaf's loose box (Aabb::contains), every comparison made at once.
+inline bool staysInLeaf(const Octree &leaf, __m128 low, __m128 high)
+{
+    const __m128 centre = _mm_mul_ps(_mm_add_ps(low, high), _mm_set1_ps(0.5f));
+    __m128 cellMin;
+    __m128 cellMax;
+    __m128 looseMin;
+    __m128 looseMax;
+    boxLanes(leaf.aabbSplit, cellMin, cellMax);
+    boxLanes(leaf.aabbLoose, looseMin, looseMax);
+    const __m128 inside =
+        _mm_and_ps(_mm_and_ps(_mm_cmplt_ps(cellMin, centre), _mm_cmple_ps(centre, cellMax)),
+            _mm_and_ps(_mm_cmple_ps(looseMin, low), _mm_cmple_ps(high, looseMax)));
+    return (_mm_movemask_ps(inside) & 7) == 7;
+}
+
+// x, y and z lanes of v stored into a QVector3D.
+inline void storeLanes(QVector3D &target, __m128 v)
+{
+    auto *f = reinterpret_cast<float *>(&target);
+    _mm_storel_pi(reinterpret_cast<__m64 *>(f), v);
+    _mm_store_ss(f + 2, _mm_movehl_ps(v, v));
+}
+#endif
+
 // For every index 0 .. count - 1, the vector vectorOf(i) made unit (as unitFour does) and given
-// to store(i, unit), four at a time; vectorOf and store are called from several threads at once,
-// each index by one thread.
+// to store(i, unit); vectorOf and store are called from several threads at once, each index by
+// one thread. The indices go by blocks: first every vector of the block is computed into a
+// local array, then they are made unit four at a time and stored. Each of the two loops is
+// short enough for the processor to overlap many of its iterations (the divisions and square
+// roots of one group of four wait on long chains otherwise).
 template<typename VectorOf, typename Store>
 void unitInFours(int count, bool normalized, const VectorOf &vectorOf, const Store &store)
 {
-    const int blocks = (count + 3) / 4;
+    constexpr int block = 64;
+    const int blocks = (count + block - 1) / block;
 #pragma omp parallel for schedule(static) if (count > parallelMinimum)
-    for (int block = 0; block < blocks; ++block) {
-        const int first = block * 4;
-        const int size = std::min(4, count - first);
-        QVector3D v[4];
-        for (int j = 0; j < size; ++j)
-            v[j] = vectorOf(first + j);
+    for (int b = 0; b < blocks; ++b) {
+        const int first = b * block;
+        const int size = std::min(block, count - first);
+        const int padded = (size + 3) & ~3;
 #if defined(__SSE2__)
-        __m128 vx = _mm_setr_ps(v[0].x(), v[1].x(), v[2].x(), v[3].x());
-        __m128 vy = _mm_setr_ps(v[0].y(), v[1].y(), v[2].y(), v[3].y());
-        __m128 vz = _mm_setr_ps(v[0].z(), v[1].z(), v[2].z(), v[3].z());
-        unitFour(vx, vy, vz, normalized);
-        alignas(16) float x[4];
-        alignas(16) float y[4];
-        alignas(16) float z[4];
-        _mm_store_ps(x, vx);
-        _mm_store_ps(y, vy);
-        _mm_store_ps(z, vz);
-#else
-        float x[4];
-        float y[4];
-        float z[4];
-        for (int j = 0; j < 4; ++j) {
-            x[j] = v[j].x();
-            y[j] = v[j].y();
-            z[j] = v[j].z();
-        }
-        unitFour(x, y, z, normalized);
-#endif
+        __m128 rows[block];
         for (int j = 0; j < size; ++j)
-            store(first + j, QVector3D(x[j], y[j], z[j]));
+            rows[j] = lanesOf(vectorOf(first + j));
+        // The unused lanes of the last group hold zero vectors.
+        for (int j = size; j < padded; ++j)
+            rows[j] = _mm_setzero_ps();
+        for (int j = 0; j < size; j += 4) {
+            __m128 x = rows[j];
+            __m128 y = rows[j + 1];
+            __m128 z = rows[j + 2];
+            __m128 w = rows[j + 3];
+            _MM_TRANSPOSE4_PS(x, y, z, w);
+            unitFour(x, y, z, normalized);
+            alignas(16) float ux[4];
+            alignas(16) float uy[4];
+            alignas(16) float uz[4];
+            _mm_store_ps(ux, x);
+            _mm_store_ps(uy, y);
+            _mm_store_ps(uz, z);
+#else
+        float x[block + 3];
+        float y[block + 3];
+        float z[block + 3];
+        for (int j = 0; j < size; ++j) {
+            const QVector3D v = vectorOf(first + j);
+            x[j] = v.x();
+            y[j] = v.y();
+            z[j] = v.z();
+        }
+        for (int j = size; j < padded; ++j)
+            x[j] = y[j] = z[j] = 0.0f;
+        for (int j = 0; j < size; j += 4) {
+            float *ux = x + j;
+            float *uy = y + j;
+            float *uz = z + j;
+            unitFour(ux, uy, uz, normalized);
+#endif
+            const int lanes = std::min(4, size - j);
+            for (int lane = 0; lane < lanes; ++lane)
+                store(first + j + lane, QVector3D(ux[lane], uy[lane], uz[lane]));
+        }
     }
 }
 
@@ -294,9 +373,9 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
         }
     }
 
-    // Normals and boxes, and at the same time, since the cells do not change here, which
-    // triangles the octree pass has anything to do for. Four triangles at a time: their cross
-    // products are made unit together.
+    // Boxes and normals, and with each box, since the cells do not change here, whether the
+    // octree pass has anything to do for its triangle. The cross products are made unit four at
+    // a time.
     const int nbT = static_cast<int>(triangles.size());
     std::vector<char> &octreeWork = octreeWork_;
     octreeWork.resize(nbT);
@@ -312,35 +391,36 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
                 prefetch(&vertices_[ahead.vertex3].position);
             }
             Triangle &t = triangles_[triangles[k]];
+#if defined(__SSE2__)
+            // Geometry::triangleBox and QVector3D::crossProduct on the three coordinates at
+            // once, with the same operations in the same order.
+            const __m128 a = positionLanes(vertices_[t.vertex1]);
+            const __m128 b = positionLanes(vertices_[t.vertex2]);
+            const __m128 c = positionLanes(vertices_[t.vertex3]);
+            const __m128 low = _mm_min_ps(c, _mm_min_ps(b, a));
+            const __m128 high = _mm_max_ps(c, _mm_max_ps(b, a));
+            storeLanes(t.aabb.min, low);
+            storeLanes(t.aabb.max, high);
+            octreeWork[k] = t.leaf ? !staysInLeaf(*t.leaf, low, high) : 1;
+            const __m128 u = _mm_sub_ps(b, a);
+            const __m128 v = _mm_sub_ps(c, a);
+            const __m128 uYzx = _mm_shuffle_ps(u, u, _MM_SHUFFLE(3, 0, 2, 1));
+            const __m128 uZxy = _mm_shuffle_ps(u, u, _MM_SHUFFLE(3, 1, 0, 2));
+            const __m128 vYzx = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 0, 2, 1));
+            const __m128 vZxy = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 1, 0, 2));
+            return _mm_sub_ps(_mm_mul_ps(uYzx, vZxy), _mm_mul_ps(uZxy, vYzx));
+#else
             const QVector3D &a = vertices_[t.vertex1].position;
             const QVector3D &b = vertices_[t.vertex2].position;
             const QVector3D &c = vertices_[t.vertex3].position;
             t.aabb = Geometry::triangleBox(a, b, c);
-            return QVector3D::crossProduct(b - a, c - a);
-        },
-        [&](int k, const QVector3D &unit) {
-            Triangle &t = triangles_[triangles[k]];
-            t.normal = unit;
             const Octree *leaf = t.leaf;
-            if (!leaf) {
-                octreeWork[k] = 1;
-                return;
-            }
-            // Aabb::containsPoint on the cell and Aabb::contains in the loose box, with every
-            // comparison made and combined without branches (their outcomes vary from one
-            // triangle to the next).
-            const QVector3D m = t.aabb.computeCenter();
-            const Aabb &cell = leaf->aabbSplit;
-            const Aabb &loose = leaf->aabbLoose;
-            const bool inCell = (cell.min.x() < m.x()) & (m.x() <= cell.max.x())
-                & (cell.min.y() < m.y()) & (m.y() <= cell.max.y()) & (cell.min.z() < m.z())
-                & (m.z() <= cell.max.z());
-            const bool inLoose = (loose.min.x() <= t.aabb.min.x())
-                & (loose.min.y() <= t.aabb.min.y()) & (loose.min.z() <= t.aabb.min.z())
-                & (t.aabb.max.x() <= loose.max.x()) & (t.aabb.max.y() <= loose.max.y())
-                & (t.aabb.max.z() <= loose.max.z());
-            octreeWork[k] = !(inCell & inLoose);
-        });
+            octreeWork[k] = !leaf || !leaf->aabbSplit.containsPoint(t.aabb.computeCenter())
+                || !t.aabb.contains(leaf->aabbLoose);
+            return QVector3D::crossProduct(b - a, c - a);
+#endif
+        },
+        [&](int k, const QVector3D &unit) { triangles_[triangles[k]].normal = unit; });
 
     // The vertex normals next, while the triangle normals just written are still partly in the
     // cache: the octree pass reads neither.
