@@ -72,14 +72,16 @@ inline __m128 lanesOf(__m128 v)
     return v;
 }
 
-// A vertex's position as four lanes, the last one zero: one load of the record's first 16 bytes
-// (the position, then a stamp, which the mask clears).
-inline __m128 positionLanes(const Vertex &v)
+// A vector of a record as four lanes, the last one zero: one load of 16 bytes, the vector's and
+// the next field's (a stamp, which the mask clears). Only for the fields checked below.
+inline __m128 recordLanes(const QVector3D &v)
 {
-    static_assert(offsetof(Vertex, position) == 0 && sizeof(QVector3D) == 3 * sizeof(float));
     const __m128 keep = _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, 0));
-    return _mm_and_ps(_mm_load_ps(reinterpret_cast<const float *>(&v)), keep);
+    return _mm_and_ps(_mm_loadu_ps(reinterpret_cast<const float *>(&v)), keep);
 }
+static_assert(sizeof(QVector3D) == 3 * sizeof(float));
+static_assert(offsetof(Vertex, visitStamp) == offsetof(Vertex, position) + sizeof(QVector3D));
+static_assert(offsetof(Triangle, visitStamp) == offsetof(Triangle, normal) + sizeof(QVector3D));
 
 // A box's corners as four lanes each, the last lane unused: two loads within the box's six
 // floats.
@@ -394,9 +396,9 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
 #if defined(__SSE2__)
             // Geometry::triangleBox and QVector3D::crossProduct on the three coordinates at
             // once, with the same operations in the same order.
-            const __m128 a = positionLanes(vertices_[t.vertex1]);
-            const __m128 b = positionLanes(vertices_[t.vertex2]);
-            const __m128 c = positionLanes(vertices_[t.vertex3]);
+            const __m128 a = recordLanes(vertices_[t.vertex1].position);
+            const __m128 b = recordLanes(vertices_[t.vertex2].position);
+            const __m128 c = recordLanes(vertices_[t.vertex3].position);
             const __m128 low = _mm_min_ps(c, _mm_min_ps(b, a));
             const __m128 high = _mm_max_ps(c, _mm_max_ps(b, a));
             storeLanes(t.aabb.min, low);
@@ -434,9 +436,16 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
                 for (int t : vertices_[vertices[k + prefetchAhead]].triangleIndices)
                     prefetch(&triangles_[t].normal);
             }
+#if defined(__SSE2__)
+            // The three coordinates summed at once, each in the same order.
+            __m128 sum = _mm_setzero_ps();
+            for (int t : vertices_[vertices[k]].triangleIndices)
+                sum = _mm_add_ps(sum, recordLanes(triangles_[t].normal));
+#else
             QVector3D sum;
             for (int t : vertices_[vertices[k]].triangleIndices)
                 sum += triangles_[t].normal;
+#endif
             return sum;
         },
         [&](int k, const QVector3D &unit) { vertices_[vertices[k]].normal = unit; });
