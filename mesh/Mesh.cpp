@@ -184,6 +184,84 @@ void unitInFours(int count, bool normalized, const VectorOf &vectorOf, const Sto
 
 } // namespace
 
+template<typename IndexOf>
+void Mesh::updateTriangleGeometry(int count, const IndexOf &indexOf, std::vector<char> *leafWork)
+{
+    if (leafWork)
+        leafWork->resize(count);
+    unitInFours(
+        count, false,
+        [&](int k) {
+            if (k + 2 * prefetchAhead < count)
+                prefetch(&triangles_[indexOf(k + 2 * prefetchAhead)]);
+            if (k + prefetchAhead < count) {
+                const Triangle &ahead = triangles_[indexOf(k + prefetchAhead)];
+                prefetch(&vertices_[ahead.vertex1].position);
+                prefetch(&vertices_[ahead.vertex2].position);
+                prefetch(&vertices_[ahead.vertex3].position);
+            }
+            Triangle &t = triangles_[indexOf(k)];
+#if defined(__SSE2__)
+            // Geometry::triangleBox and QVector3D::crossProduct on the three coordinates at
+            // once, with the same operations in the same order.
+            const __m128 a = recordLanes(vertices_[t.vertex1].position);
+            const __m128 b = recordLanes(vertices_[t.vertex2].position);
+            const __m128 c = recordLanes(vertices_[t.vertex3].position);
+            const __m128 low = _mm_min_ps(c, _mm_min_ps(b, a));
+            const __m128 high = _mm_max_ps(c, _mm_max_ps(b, a));
+            storeLanes(t.aabb.min, low);
+            storeLanes(t.aabb.max, high);
+            if (leafWork)
+                (*leafWork)[k] = t.leaf ? !staysInLeaf(*t.leaf, low, high) : 1;
+            const __m128 u = _mm_sub_ps(b, a);
+            const __m128 v = _mm_sub_ps(c, a);
+            const __m128 uYzx = _mm_shuffle_ps(u, u, _MM_SHUFFLE(3, 0, 2, 1));
+            const __m128 uZxy = _mm_shuffle_ps(u, u, _MM_SHUFFLE(3, 1, 0, 2));
+            const __m128 vYzx = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 0, 2, 1));
+            const __m128 vZxy = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 1, 0, 2));
+            return _mm_sub_ps(_mm_mul_ps(uYzx, vZxy), _mm_mul_ps(uZxy, vYzx));
+#else
+            const QVector3D &a = vertices_[t.vertex1].position;
+            const QVector3D &b = vertices_[t.vertex2].position;
+            const QVector3D &c = vertices_[t.vertex3].position;
+            t.aabb = Geometry::triangleBox(a, b, c);
+            const Octree *leaf = t.leaf;
+            if (leafWork)
+                (*leafWork)[k] = !leaf || !leaf->aabbSplit.containsPoint(t.aabb.computeCenter())
+                    || !t.aabb.contains(leaf->aabbLoose);
+            return QVector3D::crossProduct(b - a, c - a);
+#endif
+        },
+        [&](int k, const QVector3D &unit) { triangles_[indexOf(k)].normal = unit; });
+}
+
+template<typename IndexOf>
+void Mesh::updateVertexNormals(int count, const IndexOf &indexOf)
+{
+    unitInFours(
+        count, true,
+        [&](int k) {
+            if (k + 2 * prefetchAhead < count)
+                prefetch(&vertices_[indexOf(k + 2 * prefetchAhead)].triangleIndices);
+            if (k + prefetchAhead < count) {
+                for (int t : vertices_[indexOf(k + prefetchAhead)].triangleIndices)
+                    prefetch(&triangles_[t].normal);
+            }
+#if defined(__SSE2__)
+            // The three coordinates summed at once, each in the same order.
+            __m128 sum = _mm_setzero_ps();
+            for (int t : vertices_[indexOf(k)].triangleIndices)
+                sum = _mm_add_ps(sum, recordLanes(triangles_[t].normal));
+#else
+            QVector3D sum;
+            for (int t : vertices_[indexOf(k)].triangleIndices)
+                sum += triangles_[t].normal;
+#endif
+            return sum;
+        },
+        [&](int k, const QVector3D &unit) { vertices_[indexOf(k)].normal = unit; });
+}
+
 Mesh::Mesh()
     : currentState_(undoStates_.end())
 {
@@ -278,15 +356,8 @@ void Mesh::initTopology(const MessageSink &sink)
     // The normals too, from the scaled corners: a reader computes them in the file's units, where
     // small triangles (a fine scan, a model in metres) can have a cross product too short for
     // Qt's normalisation, which then gives the zero vector: such a triangle is never picked.
-#pragma omp parallel for schedule(static)
-    for (int i = 0; i < nbTriangles; ++i) {
-        Triangle &t = triangles_[i];
-        const QVector3D &a = vertices_[t.vertex1].position;
-        const QVector3D &b = vertices_[t.vertex2].position;
-        const QVector3D &c = vertices_[t.vertex3].position;
-        t.normal = Geometry::triangleNormal(a, b, c);
-        t.aabb = Geometry::triangleBox(a, b, c);
-    }
+    updateTriangleGeometry(
+        nbTriangles, [](int k) { return k; }, nullptr);
 
     say("Loading : Init octree");
     const Aabb &first = triangles_[0].aabb;
@@ -329,17 +400,7 @@ void Mesh::clearOctree()
 
 void Mesh::computeVertexNormals()
 {
-    const int nbVertices = getNbVertices();
-#pragma omp parallel for schedule(static)
-    for (int i = 0; i < nbVertices; ++i) {
-        Vertex &v = vertices_[i];
-        QVector3D sum;
-        for (int t : v.triangleIndices)
-            sum += triangles_[t].normal;
-        // As in updateMesh: a sum too short to normalize gives the zero vector, so that a
-        // recomputation gives the same normals as the incremental updates.
-        v.normal = sum.normalized();
-    }
+    updateVertexNormals(getNbVertices(), [](int k) { return k; });
 }
 
 void Mesh::initVBO(const MessageSink &sink)
@@ -376,81 +437,15 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
     }
 
     // Boxes and normals, and with each box, since the cells do not change here, whether the
-    // octree pass has anything to do for its triangle. The cross products are made unit four at
-    // a time.
-    const int nbT = static_cast<int>(triangles.size());
-    std::vector<char> &octreeWork = octreeWork_;
-    octreeWork.resize(nbT);
-    unitInFours(
-        nbT, false,
-        [&](int k) {
-            if (k + 2 * prefetchAhead < nbT)
-                prefetch(&triangles_[triangles[k + 2 * prefetchAhead]]);
-            if (k + prefetchAhead < nbT) {
-                const Triangle &ahead = triangles_[triangles[k + prefetchAhead]];
-                prefetch(&vertices_[ahead.vertex1].position);
-                prefetch(&vertices_[ahead.vertex2].position);
-                prefetch(&vertices_[ahead.vertex3].position);
-            }
-            Triangle &t = triangles_[triangles[k]];
-#if defined(__SSE2__)
-            // Geometry::triangleBox and QVector3D::crossProduct on the three coordinates at
-            // once, with the same operations in the same order.
-            const __m128 a = recordLanes(vertices_[t.vertex1].position);
-            const __m128 b = recordLanes(vertices_[t.vertex2].position);
-            const __m128 c = recordLanes(vertices_[t.vertex3].position);
-            const __m128 low = _mm_min_ps(c, _mm_min_ps(b, a));
-            const __m128 high = _mm_max_ps(c, _mm_max_ps(b, a));
-            storeLanes(t.aabb.min, low);
-            storeLanes(t.aabb.max, high);
-            octreeWork[k] = t.leaf ? !staysInLeaf(*t.leaf, low, high) : 1;
-            const __m128 u = _mm_sub_ps(b, a);
-            const __m128 v = _mm_sub_ps(c, a);
-            const __m128 uYzx = _mm_shuffle_ps(u, u, _MM_SHUFFLE(3, 0, 2, 1));
-            const __m128 uZxy = _mm_shuffle_ps(u, u, _MM_SHUFFLE(3, 1, 0, 2));
-            const __m128 vYzx = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 0, 2, 1));
-            const __m128 vZxy = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 1, 0, 2));
-            return _mm_sub_ps(_mm_mul_ps(uYzx, vZxy), _mm_mul_ps(uZxy, vYzx));
-#else
-            const QVector3D &a = vertices_[t.vertex1].position;
-            const QVector3D &b = vertices_[t.vertex2].position;
-            const QVector3D &c = vertices_[t.vertex3].position;
-            t.aabb = Geometry::triangleBox(a, b, c);
-            const Octree *leaf = t.leaf;
-            octreeWork[k] = !leaf || !leaf->aabbSplit.containsPoint(t.aabb.computeCenter())
-                || !t.aabb.contains(leaf->aabbLoose);
-            return QVector3D::crossProduct(b - a, c - a);
-#endif
-        },
-        [&](int k, const QVector3D &unit) { triangles_[triangles[k]].normal = unit; });
-
-    // The vertex normals next, while the triangle normals just written are still partly in the
-    // cache: the octree pass reads neither.
-    const int nbV = static_cast<int>(vertices.size());
-    unitInFours(
-        nbV, true,
-        [&](int k) {
-            if (k + 2 * prefetchAhead < nbV)
-                prefetch(&vertices_[vertices[k + 2 * prefetchAhead]].triangleIndices);
-            if (k + prefetchAhead < nbV) {
-                for (int t : vertices_[vertices[k + prefetchAhead]].triangleIndices)
-                    prefetch(&triangles_[t].normal);
-            }
-#if defined(__SSE2__)
-            // The three coordinates summed at once, each in the same order.
-            __m128 sum = _mm_setzero_ps();
-            for (int t : vertices_[vertices[k]].triangleIndices)
-                sum = _mm_add_ps(sum, recordLanes(triangles_[t].normal));
-#else
-            QVector3D sum;
-            for (int t : vertices_[vertices[k]].triangleIndices)
-                sum += triangles_[t].normal;
-#endif
-            return sum;
-        },
-        [&](int k, const QVector3D &unit) { vertices_[vertices[k]].normal = unit; });
-
-    updateOctree(triangles, octreeWork);
+    // octree pass has anything to do for its triangle; then the vertex normals, while the
+    // triangle normals just written are still partly in the cache: the octree pass reads
+    // neither.
+    const auto listed = [](const std::vector<int> &list) {
+        return [&list](int k) { return list[k]; };
+    };
+    updateTriangleGeometry(static_cast<int>(triangles.size()), listed(triangles), &octreeWork_);
+    updateVertexNormals(static_cast<int>(vertices.size()), listed(vertices));
+    updateOctree(triangles, octreeWork_);
 
     if (gpu_) {
         if (!rebuild)

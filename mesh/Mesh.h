@@ -148,6 +148,16 @@ private:
     // that threads may fill different vertices' rings at once. `scratch` is working memory.
     void fillRing(int i, std::vector<std::pair<int, int>> &scratch);
     void computeVertexNormals();
+    // Boxes and unit normals (Geometry::triangleBox, Geometry::triangleNormal) of `count`
+    // triangles, the k-th being triangle indexOf(k). With leafWork (resized to count), whether
+    // each triangle may have to move in the octree: 0 only when the centre of its box stays in
+    // its leaf's cell and the box in the leaf's loose box.
+    template<typename IndexOf>
+    void updateTriangleGeometry(int count, const IndexOf &indexOf, std::vector<char> *leafWork);
+    // Normals of `count` vertices, the k-th being vertex indexOf(k): the sum of its triangles'
+    // normals, normalized (the zero vector when too short).
+    template<typename IndexOf>
+    void updateVertexNormals(int count, const IndexOf &indexOf);
     void buildRoot(const Aabb &box);
     void clearOctree();
     // Drops the oldest states, never the current one, while the history is over its budget.
