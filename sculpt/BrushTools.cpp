@@ -78,11 +78,12 @@ QVector3D parallelSum(
 
 } // namespace
 
-void Sculptor::computeFalloffs(const std::vector<int> &list, const QVector3D &c, float r)
+template<typename Apply>
+void Sculptor::forEachFalloff(
+    const std::vector<int> &list, const QVector3D &c, float r, const Apply &apply)
 {
     const std::vector<Vertex> &vertices = mesh->getVertices();
     const int n = static_cast<int>(list.size());
-    falloffs.resize(list.size());
 #if defined(__SSE2__)
     // Four at a time, with the operations of (p - c).length() / r and falloff in the same order,
     // lane by lane: the same bits as one vertex alone. The last block repeats its last vertex.
@@ -110,13 +111,19 @@ void Sculptor::computeFalloffs(const std::vector<int> &list, const QVector3D &c,
         alignas(16) float f[4];
         _mm_store_ps(f, _mm_add_ps(_mm_sub_ps(quartic, cubic), _mm_set1_ps(1.0f)));
         for (int j = 0; j < size; ++j)
-            falloffs[first + j] = f[j];
+            apply(first + j, f[j]);
     }
 #else
 #pragma omp parallel for schedule(static) if (n > parallelMinimum)
     for (int k = 0; k < n; ++k)
-        falloffs[k] = falloff((vertices[list[k]].position - c).length() / r);
+        apply(k, falloff((vertices[list[k]].position - c).length() / r));
 #endif
+}
+
+void Sculptor::computeFalloffs(const std::vector<int> &list, const QVector3D &c, float r)
+{
+    falloffs.resize(list.size());
+    forEachFalloff(list, c, r, [this](int k, float f) { falloffs[k] = f; });
 }
 
 void Sculptor::laplacianSmooth(const std::vector<int> &list, std::vector<QVector3D> &out)
@@ -144,14 +151,11 @@ void Sculptor::inflate(const std::vector<int> &list, float radiusSquared, float 
     }
     if ((tool == DEFLATE) != invert)
         d = -d;
-    computeFalloffs(list, center, r);
     std::vector<Vertex> &vertices = mesh->getVertices();
-    const int n = static_cast<int>(list.size());
-#pragma omp parallel for schedule(static) if (n > parallelMinimum)
-    for (int k = 0; k < n; ++k) {
+    forEachFalloff(list, center, r, [&](int k, float f) {
         Vertex &v = vertices[list[k]];
-        Mask::move(v, (v.normal * d) * falloffs[k]);
-    }
+        Mask::move(v, (v.normal * d) * f);
+    });
 }
 
 void Sculptor::smooth(const std::vector<int> &list, float strength)
@@ -279,13 +283,12 @@ void Sculptor::sweep(const std::vector<int> &list, float radiusSquared, float st
     std::vector<Vertex> &vertices = mesh->getVertices();
     const QVector3D dir = sweepDir;
     const int n = static_cast<int>(list.size());
-    computeFalloffs(list, sweepCenter, r);
     if (topoMode != ADAPTIVE) {
-#pragma omp parallel for schedule(static) if (n > parallelMinimum)
-        for (int k = 0; k < n; ++k)
-            Mask::move(vertices[list[k]], (dir * d) * falloffs[k]);
+        forEachFalloff(list, sweepCenter, r,
+            [&](int k, float f) { Mask::move(vertices[list[k]], (dir * d) * f); });
         return;
     }
+    computeFalloffs(list, sweepCenter, r);
     const float s = std::sqrt(d2Move);
 #pragma omp parallel for schedule(static) if (n > parallelMinimum)
     for (int k = 0; k < n; ++k) {

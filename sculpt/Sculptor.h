@@ -122,6 +122,12 @@ public:
 private:
     // falloff(|p - c| / r) of every listed vertex p, into `falloffs`, in list order.
     void computeFalloffs(const std::vector<int> &vertices, const QVector3D &c, float r);
+    // apply(k, falloff) for the k-th listed vertex p, falloff as computeFalloffs gives it, from
+    // several threads at once. Each vertex's falloff comes from its position before any apply:
+    // the list has no repeated vertex.
+    template<typename Apply>
+    void forEachFalloff(
+        const std::vector<int> &vertices, const QVector3D &c, float r, const Apply &apply);
     Mesh *mesh = nullptr; // not owning
     float intensity = 0.75f;
     int tool = INFLATE;
