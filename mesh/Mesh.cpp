@@ -241,12 +241,10 @@ void Mesh::updateVertexNormals(int count, const IndexOf &indexOf)
     unitInFours(
         count, true,
         [&](int k) {
-            if (k + 2 * prefetchAhead < count)
-                prefetch(&vertices_[indexOf(k + 2 * prefetchAhead)].triangleIndices);
-            if (k + prefetchAhead < count) {
-                for (int t : vertices_[indexOf(k + prefetchAhead)].triangleIndices)
-                    prefetch(&triangles_[t].normal);
-            }
+            // Only the vertex records are fetched ahead: the block's loop reaches the triangle
+            // normals of several vertices at once already.
+            if (k + prefetchAhead < count)
+                prefetch(&vertices_[indexOf(k + prefetchAhead)].triangleIndices);
 #if defined(__SSE2__)
             // The three coordinates summed at once, each in the same order.
             __m128 sum = _mm_setzero_ps();
