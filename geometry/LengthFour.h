@@ -1,9 +1,22 @@
 #pragma once
 
 #if defined(__SSE2__)
+#include "mesh/Aabb.h"
+
 #include <emmintrin.h>
 
 namespace Geometry {
+
+// A box's corners as three lanes each (the last lane unused): two loads within the box's six
+// floats, min then max.
+inline void boxLanes(const Aabb &box, __m128 &min, __m128 &max)
+{
+    static_assert(sizeof(Aabb) == 6 * sizeof(float));
+    const auto *f = reinterpret_cast<const float *>(&box);
+    min = _mm_loadu_ps(f);
+    const __m128 upper = _mm_loadu_ps(f + 2);
+    max = _mm_shuffle_ps(upper, upper, _MM_SHUFFLE(0, 3, 2, 1));
+}
 
 // Lane by lane, `yes` where `mask` is set and `no` elsewhere.
 inline __m128 selectFour(__m128 mask, __m128 yes, __m128 no)

@@ -1,5 +1,6 @@
 #include "Picking.h"
 
+#include "geometry/LengthFour.h"
 #include "mesh/Mesh.h"
 #include "mesh/Prefetch.h"
 
@@ -21,14 +22,10 @@ inline float boxGapSquared(
     const Aabb &box, [[maybe_unused]] const QVector3D &c, [[maybe_unused]] const float *c4)
 {
 #if defined(__SSE2__)
-    // The box's six floats, min then max: lanes 0-2 of the first load are min, lanes 1-3 of the
-    // second are max.
-    static_assert(sizeof(Aabb) == 6 * sizeof(float));
-    const float *p = reinterpret_cast<const float *>(&box);
     const __m128 centre = _mm_loadu_ps(c4);
-    const __m128 low = _mm_loadu_ps(p);
-    const __m128 high = _mm_loadu_ps(p + 2);
-    const __m128 max = _mm_shuffle_ps(high, high, _MM_SHUFFLE(3, 3, 2, 1));
+    __m128 low;
+    __m128 max;
+    Geometry::boxLanes(box, low, max);
     const __m128 gap =
         _mm_max_ps(_mm_max_ps(_mm_sub_ps(low, centre), _mm_sub_ps(centre, max)), _mm_setzero_ps());
     alignas(16) float g[4];

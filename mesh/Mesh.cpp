@@ -83,17 +83,6 @@ static_assert(sizeof(QVector3D) == 3 * sizeof(float));
 static_assert(offsetof(Vertex, visitStamp) == offsetof(Vertex, position) + sizeof(QVector3D));
 static_assert(offsetof(Triangle, visitStamp) == offsetof(Triangle, normal) + sizeof(QVector3D));
 
-// A box's corners as four lanes each, the last lane unused: two loads within the box's six
-// floats.
-inline void boxLanes(const Aabb &box, __m128 &min, __m128 &max)
-{
-    static_assert(sizeof(Aabb) == 6 * sizeof(float));
-    const auto *f = reinterpret_cast<const float *>(&box);
-    min = _mm_loadu_ps(f);
-    const __m128 upper = _mm_loadu_ps(f + 2);
-    max = _mm_shuffle_ps(upper, upper, _MM_SHUFFLE(0, 3, 2, 1));
-}
-
 // Whether a triangle with the box low .. high stays where it is in the leaf: the box's centre
 // (as Aabb::computeCenter gives it) in the leaf's cell (Aabb::containsPoint) and the box within
 // the leaf's loose box (Aabb::contains), every comparison made at once.
@@ -104,8 +93,8 @@ inline bool staysInLeaf(const Octree &leaf, __m128 low, __m128 high)
     __m128 cellMax;
     __m128 looseMin;
     __m128 looseMax;
-    boxLanes(leaf.aabbSplit, cellMin, cellMax);
-    boxLanes(leaf.aabbLoose, looseMin, looseMax);
+    Geometry::boxLanes(leaf.aabbSplit, cellMin, cellMax);
+    Geometry::boxLanes(leaf.aabbLoose, looseMin, looseMax);
     const __m128 inside =
         _mm_and_ps(_mm_and_ps(_mm_cmplt_ps(cellMin, centre), _mm_cmple_ps(centre, cellMax)),
             _mm_and_ps(_mm_cmple_ps(looseMin, low), _mm_cmple_ps(high, looseMax)));
