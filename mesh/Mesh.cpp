@@ -447,6 +447,7 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
 
 void Mesh::computeRingVertices(int i)
 {
+    constexpr std::size_t smallFan = 16;
     const int counter = ++Vertex::visitCounter;
     Vertex &v = vertices_[i];
     IndexList &ring = v.ringIndices;
@@ -455,6 +456,25 @@ void Mesh::computeRingVertices(int i)
     ring.reserve(v.triangleIndices.size() + 1);
     for (int t : v.triangleIndices)
         prefetch(&triangles_[t].vertex1);
+    const std::size_t nbTriangles = v.triangleIndices.size();
+    if (nbTriangles <= smallFan) {
+        // Without a branch per corner: every corner is written and counted only when its stamp
+        // was not yet set; the vertex itself is stamped first, so it never is.
+        int found[3 * smallFan];
+        int n = 0;
+        v.visitStamp = counter;
+        for (int t : v.triangleIndices) {
+            const Triangle &tri = triangles_[t];
+            for (int corner : {tri.vertex1, tri.vertex2, tri.vertex3}) {
+                int &stamp = vertices_[corner].visitStamp;
+                found[n] = corner;
+                n += stamp != counter;
+                stamp = counter;
+            }
+        }
+        ring.assign(found, found + n);
+        return;
+    }
     auto visit = [&](int corner) {
         if (corner == i)
             return;
