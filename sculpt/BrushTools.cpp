@@ -282,22 +282,18 @@ void Sculptor::sweep(const std::vector<int> &list, float radiusSquared, float st
     const float d = strength * r * 0.5f;
     std::vector<Vertex> &vertices = mesh->getVertices();
     const QVector3D dir = sweepDir;
-    const int n = static_cast<int>(list.size());
     if (topoMode != ADAPTIVE) {
         forEachFalloff(list, sweepCenter, r,
             [&](int k, float f) { Mask::move(vertices[list[k]], (dir * d) * f); });
         return;
     }
-    computeFalloffs(list, sweepCenter, r);
     const float s = std::sqrt(d2Move);
-#pragma omp parallel for schedule(static) if (n > parallelMinimum)
-    for (int k = 0; k < n; ++k) {
-        Vertex &v = vertices[list[k]];
-        float a = falloffs[k] * d;
+    forEachFalloff(list, sweepCenter, r, [&](int k, float f) {
+        float a = f * d;
         if (s <= a)
             a = s;
-        Mask::move(v, dir * a);
-    }
+        Mask::move(vertices[list[k]], dir * a);
+    });
 }
 
 void Sculptor::paintMask(const std::vector<int> &list, float radiusSquared, float strength)
