@@ -146,7 +146,7 @@ void Picking::computeRadiusWorld(
     radiusWorldSquared = (world - side).lengthSquared();
 }
 
-void Picking::pickVerticesInSphere(float radiusSquared)
+void Picking::pickVerticesInSphere(float radiusSquared, Pieces *pieces)
 {
     pickedVertices.clear();
     pickedTriangles.clear();
@@ -201,6 +201,9 @@ void Picking::pickVerticesInSphere(float radiusSquared)
     constexpr int block = 256;
     int near[block];
     auto testCorners = [&](int nbNear) {
+        const std::size_t firstTriangle = pickedTriangles.size();
+        const std::size_t firstInside = pickedVertices.size();
+        const std::size_t firstCorner = pickedCorners.size();
         for (int j = 0; j < nbNear; ++j) {
             if (j + prefetchAhead < nbNear) {
                 const Triangle &ahead = records[near[j + prefetchAhead]];
@@ -220,6 +223,15 @@ void Picking::pickVerticesInSphere(float radiusSquared)
             gather(tri.vertex1);
             gather(tri.vertex2);
             gather(tri.vertex3);
+        }
+        if (pieces && pickedTriangles.size() > firstTriangle) {
+            auto count = [](std::size_t from, std::size_t to) {
+                return static_cast<int>(to - from);
+            };
+            pieces->piece(pickedTriangles.data() + firstTriangle,
+                count(firstTriangle, pickedTriangles.size()), pickedVertices.data() + firstInside,
+                count(firstInside, pickedVertices.size()), pickedCorners.data() + firstCorner,
+                count(firstCorner, pickedCorners.size()));
         }
     };
     for (std::size_t k = firstLeaf; k < leaves.size(); ++k) {

@@ -36,8 +36,10 @@ public:
     // leaves met in the mesh's leaves-to-update list. When none is inside, the picked
     // triangle's three corners are listed unstamped. Without a mesh the list is left empty.
     // In the same pass, the triangles with a picked corner and their corners are gathered (see
-    // getPickedTriangles).
-    void pickVerticesInSphere(float radiusSquared);
+    // getPickedTriangles). With `pieces`, each piece of those lists is handed over as soon as
+    // it is gathered (see Pieces).
+    class Pieces;
+    void pickVerticesInSphere(float radiusSquared, Pieces *pieces = nullptr);
 
     Mesh *getMesh() const { return mesh; }
     void setMesh(Mesh *m) { mesh = m; }
@@ -57,6 +59,22 @@ public:
     float getRadiusScreen() const { return radiusScreen; }
     void setRadiusScreen(float r) { radiusScreen = r; }
     int getPickedTriangle() const { return pickedTriangle; }
+
+    // Receives the lists of pickVerticesInSphere piece by piece, while the picking goes on: the
+    // triangles gathered since the last piece, the vertices found inside among their corners,
+    // and the corners listed for the first time. Every corner of a piece's triangles has been
+    // tested by then, and is listed in this piece or an earlier one; every vertex found inside
+    // is among the corners of its own piece. The pieces, joined in order, are the whole lists.
+    // The receiver may move the pieces' vertices and update their triangles (a later test
+    // reads only the stamps of a vertex already tested, and no triangle is met twice), but
+    // must leave the stamps and the octree as they are.
+    class Pieces
+    {
+    public:
+        virtual ~Pieces() = default;
+        virtual void piece(const int *triangles, int nbTriangles, const int *inside, int nbInside,
+            const int *corners, int nbCorners) = 0;
+    };
 
 private:
     void computeRadiusWorld(

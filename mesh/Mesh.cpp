@@ -121,8 +121,7 @@ void unitInFours(int count, bool normalized, const VectorOf &vectorOf, const Sto
 {
     constexpr int block = 64;
     const int blocks = (count + block - 1) / block;
-#pragma omp parallel for schedule(static) if (count > parallelMinimum)
-    for (int b = 0; b < blocks; ++b) {
+    forEachIndex(blocks, count > parallelMinimum, [&](int b) {
         const int first = b * block;
         const int size = std::min(block, count - first);
         const int padded = (size + 3) & ~3;
@@ -168,16 +167,14 @@ void unitInFours(int count, bool normalized, const VectorOf &vectorOf, const Sto
             for (int lane = 0; lane < lanes; ++lane)
                 store(first + j + lane, QVector3D(ux[lane], uy[lane], uz[lane]));
         }
-    }
+    });
 }
 
 } // namespace
 
 template<typename IndexOf>
-void Mesh::updateTriangleGeometry(int count, const IndexOf &indexOf, std::vector<char> *leafWork)
+void Mesh::updateTriangleGeometry(int count, const IndexOf &indexOf, char *leafWork)
 {
-    if (leafWork)
-        leafWork->resize(count);
     unitInFours(
         count, false,
         [&](int k) {
@@ -201,7 +198,7 @@ void Mesh::updateTriangleGeometry(int count, const IndexOf &indexOf, std::vector
             storeLanes(t.aabb.min, low);
             storeLanes(t.aabb.max, high);
             if (leafWork)
-                (*leafWork)[k] = t.leaf ? !staysInLeaf(*t.leaf, low, high) : 1;
+                leafWork[k] = t.leaf ? !staysInLeaf(*t.leaf, low, high) : 1;
             const __m128 u = _mm_sub_ps(b, a);
             const __m128 v = _mm_sub_ps(c, a);
             const __m128 uYzx = _mm_shuffle_ps(u, u, _MM_SHUFFLE(3, 0, 2, 1));
@@ -216,7 +213,7 @@ void Mesh::updateTriangleGeometry(int count, const IndexOf &indexOf, std::vector
             t.aabb = Geometry::triangleBox(a, b, c);
             const Octree *leaf = t.leaf;
             if (leafWork)
-                (*leafWork)[k] = !leaf || !leaf->aabbSplit.containsPoint(t.aabb.computeCenter())
+                leafWork[k] = !leaf || !leaf->aabbSplit.containsPoint(t.aabb.computeCenter())
                     || !t.aabb.contains(leaf->aabbLoose);
             return QVector3D::crossProduct(b - a, c - a);
 #endif
@@ -412,33 +409,42 @@ void Mesh::moveTo(const QVector3D &point)
 
 void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> &vertices)
 {
-    bool rebuild = false;
-    if (gpu_) {
-        rebuild =
-            gpu_->triangleCapacity() < getNbTriangles() || gpu_->vertexCapacity() < getNbVertices();
-        if (!rebuild) {
-            gpu_->patchIndices(*this, triangles);
-            gpu_->patchPositions(*this, vertices);
-            gpu_->patchMasks(*this, vertices);
-        }
-    }
+    startPieces();
+    updateTrianglePiece(triangles.data(), static_cast<int>(triangles.size()));
+    finishPieces(triangles, vertices);
+}
 
-    // Boxes and normals, and with each box, since the cells do not change here, whether the
-    // octree pass has anything to do for its triangle; then the vertex normals, while the
-    // triangle normals just written are still partly in the cache: the octree pass reads
-    // neither.
-    const auto listed = [](const std::vector<int> &list) {
-        return [&list](int k) { return list[k]; };
-    };
-    updateTriangleGeometry(static_cast<int>(triangles.size()), listed(triangles), &octreeWork_);
-    updateVertexNormals(static_cast<int>(vertices.size()), listed(vertices));
+void Mesh::updateTrianglePiece(const int *triangles, int count)
+{
+    // With each box, since the cells do not change during a step, whether the octree pass has
+    // anything to do for its triangle.
+    const std::size_t first = octreeWork_.size();
+    octreeWork_.resize(first + static_cast<std::size_t>(count));
+    updateTriangleGeometry(
+        count, [triangles](int k) { return triangles[k]; }, octreeWork_.data() + first);
+}
+
+void Mesh::finishPieces(const std::vector<int> &triangles, const std::vector<int> &vertices)
+{
+    // The vertex normals first, while the triangle normals just written are still partly in
+    // the cache: the octree pass reads neither. Flags that do not match the list (pieces that
+    // do not add up to it) leave every triangle to the octree pass.
+    updateVertexNormals(
+        static_cast<int>(vertices.size()), [&vertices](int k) { return vertices[k]; });
+    if (octreeWork_.size() != triangles.size())
+        octreeWork_.assign(triangles.size(), 1);
     updateOctree(triangles, octreeWork_);
 
     if (gpu_) {
-        if (!rebuild)
-            gpu_->patchNormals(*this, vertices);
-        else
+        if (gpu_->triangleCapacity() < getNbTriangles()
+            || gpu_->vertexCapacity() < getNbVertices()) {
             initVBO();
+        } else {
+            gpu_->patchIndices(*this, triangles);
+            gpu_->patchPositions(*this, vertices);
+            gpu_->patchMasks(*this, vertices);
+            gpu_->patchNormals(*this, vertices);
+        }
     }
 }
 

@@ -46,6 +46,18 @@ public:
     // triangle normals and boxes, octree moves, vertex normals, and GPU patching (or a full
     // rebuild when outgrown).
     void updateMesh(const std::vector<int> &triangles, const std::vector<int> &vertices);
+    // updateMesh in pieces, for a step that moves its vertices piece by piece: the boxes and
+    // normals of each piece of `triangles`, in order, given once their corners have moved
+    // (startPieces first), then the rest with the whole lists (finishPieces).
+    void startPieces() { octreeWork_.clear(); }
+    void updateTrianglePiece(const int *triangles, int count);
+    void finishPieces(const std::vector<int> &triangles, const std::vector<int> &vertices);
+    // pushState over two ranges of indices.
+    void pushState(const int *trianglesBegin, const int *trianglesEnd, const int *verticesBegin,
+        const int *verticesEnd)
+    {
+        pushRecords(trianglesBegin, trianglesEnd, verticesBegin, verticesEnd);
+    }
 
     // Reserves room for the given counts plus a quarter more, before a loader first fills the
     // arrays: a stroke that adds records then does not stop to move the whole arrays, and the
@@ -149,11 +161,11 @@ private:
     void fillRing(int i, std::vector<std::pair<int, int>> &scratch);
     void computeVertexNormals();
     // Boxes and unit normals (Geometry::triangleBox, Geometry::triangleNormal) of `count`
-    // triangles, the k-th being triangle indexOf(k). With leafWork (resized to count), whether
-    // each triangle may have to move in the octree: 0 only when the centre of its box stays in
-    // its leaf's cell and the box in the leaf's loose box.
+    // triangles, the k-th being triangle indexOf(k). With leafWork (room for count flags),
+    // whether each triangle may have to move in the octree: 0 only when the centre of its box
+    // stays in its leaf's cell and the box in the leaf's loose box.
     template<typename IndexOf>
-    void updateTriangleGeometry(int count, const IndexOf &indexOf, std::vector<char> *leafWork);
+    void updateTriangleGeometry(int count, const IndexOf &indexOf, char *leafWork);
     // Normals of `count` vertices, the k-th being vertex indexOf(k): the sum of its triangles'
     // normals, normalized (the zero vector when too short).
     template<typename IndexOf>

@@ -6,3 +6,27 @@
 // passes wrote them on this one) costs more than the loop itself. Only element-wise loops (each
 // iteration writes its own element) take the clause, so their results do not depend on it.
 constexpr int parallelMinimum = 100000;
+
+// body(k) for k = 0 .. count - 1: spread over the threads when `spread` is set, and otherwise a
+// plain loop that does not enter an OpenMP region at all (a region costs about a microsecond
+// even when its `if` clause leaves it to one thread, which adds up over the many short lists of
+// a step). Only for element-wise bodies, as above.
+template<typename Body>
+void forEachIndex(int count, bool spread, const Body &body)
+{
+    if (spread) {
+#pragma omp parallel for schedule(static)
+        for (int k = 0; k < count; ++k)
+            body(k);
+        return;
+    }
+    for (int k = 0; k < count; ++k)
+        body(k);
+}
+
+// The same, spread beyond parallelMinimum elements.
+template<typename Body>
+void forEachIndex(int count, const Body &body)
+{
+    forEachIndex(count, count > parallelMinimum, body);
+}

@@ -49,8 +49,7 @@ QVector3D parallelSum(
     const int n = static_cast<int>(list.size());
     const int half = n - n / 2;
     float partial[2][3] = {};
-#pragma omp parallel for schedule(static, 1) num_threads(2) if (n > parallelMinimum)
-    for (int part = 0; part < 2; ++part) {
+    forEachIndex(2, n > parallelMinimum, [&](int part) {
         float x = 0.0f;
         float y = 0.0f;
         float z = 0.0f;
@@ -64,7 +63,7 @@ QVector3D parallelSum(
         partial[part][0] = x;
         partial[part][1] = y;
         partial[part][2] = z;
-    }
+    });
     float x = 0.0f;
     float y = 0.0f;
     float z = 0.0f;
@@ -90,8 +89,7 @@ void Sculptor::forEachFalloff(
     const int blocks = (n + 3) / 4;
     const __m128 centre[3] = {_mm_set1_ps(c.x()), _mm_set1_ps(c.y()), _mm_set1_ps(c.z())};
     const __m128 radius = _mm_set1_ps(r);
-#pragma omp parallel for schedule(static) if (n > parallelMinimum)
-    for (int block = 0; block < blocks; ++block) {
+    forEachIndex(blocks, n > parallelMinimum, [&](int block) {
         const int first = block * 4;
         const int size = std::min(4, n - first);
         __m128 rows[4];
@@ -112,11 +110,10 @@ void Sculptor::forEachFalloff(
         _mm_store_ps(f, _mm_add_ps(_mm_sub_ps(quartic, cubic), _mm_set1_ps(1.0f)));
         for (int j = 0; j < size; ++j)
             apply(first + j, f[j]);
-    }
+    });
 #else
-#pragma omp parallel for schedule(static) if (n > parallelMinimum)
-    for (int k = 0; k < n; ++k)
-        apply(k, falloff((vertices[list[k]].position - c).length() / r));
+    forEachIndex(
+        n, [&](int k) { apply(k, falloff((vertices[list[k]].position - c).length() / r)); });
 #endif
 }
 
@@ -133,9 +130,7 @@ void Sculptor::laplacianSmooth(const std::vector<int> &list, std::vector<QVector
     if (!mesh)
         return;
     const std::vector<Vertex> &vertices = mesh->getVertices();
-#pragma omp parallel for schedule(static) if (n > parallelMinimum)
-    for (int k = 0; k < n; ++k)
-        out[k] = ringAverage(vertices, vertices[list[k]]);
+    forEachIndex(n, [&](int k) { out[k] = ringAverage(vertices, vertices[list[k]]); });
 }
 
 void Sculptor::inflate(const std::vector<int> &list, float radiusSquared, float strength)
@@ -167,24 +162,22 @@ void Sculptor::smooth(const std::vector<int> &list, float strength)
     std::vector<Vertex> &vertices = mesh->getVertices();
     const int n = static_cast<int>(list.size());
     if (topoMode != ADAPTIVE) {
-#pragma omp parallel for schedule(static) if (n > parallelMinimum)
-        for (int k = 0; k < n; ++k) {
+        forEachIndex(n, [&](int k) {
             Vertex &v = vertices[list[k]];
             Mask::move(v, (smoothed[k] - v.position) * strength);
-        }
+        });
         return;
     }
     const float limit = d2Move;
     const float s = std::sqrt(d2Move);
-#pragma omp parallel for schedule(static) if (n > parallelMinimum)
-    for (int k = 0; k < n; ++k) {
+    forEachIndex(n, [&](int k) {
         Vertex &v = vertices[list[k]];
         QVector3D m = (smoothed[k] - v.position) * strength;
         const float l2 = m.lengthSquared();
         if (l2 > limit || std::isnan(l2))
             m = Geometry::unitVector(m) * s;
         Mask::move(v, m);
-    }
+    });
 }
 
 void Sculptor::smoothFlat(const std::vector<int> &list, float strength)
@@ -195,15 +188,14 @@ void Sculptor::smoothFlat(const std::vector<int> &list, float strength)
     laplacianSmooth(list, smoothed);
     std::vector<Vertex> &vertices = mesh->getVertices();
     const int n = static_cast<int>(list.size());
-#pragma omp parallel for schedule(static) if (n > parallelMinimum)
-    for (int k = 0; k < n; ++k) {
+    forEachIndex(n, [&](int k) {
         Vertex &v = vertices[list[k]];
         const QVector3D &p = v.position;
         const QVector3D &normal = v.normal;
         QVector3D q = smoothed[k];
         q -= normal * QVector3D::dotProduct(normal, q - p);
         Mask::move(v, (q - p) * strength);
-    }
+    });
 }
 
 void Sculptor::smoothNoLimit(const std::vector<int> &list, bool tangential)
@@ -253,17 +245,15 @@ void Sculptor::flatten(const std::vector<int> &list, float radiusSquared, float 
     std::vector<Vertex> &vertices = mesh->getVertices();
     const int n = static_cast<int>(list.size());
     if (topoMode != ADAPTIVE) {
-#pragma omp parallel for schedule(static) if (n > parallelMinimum)
-        for (int k = 0; k < n; ++k) {
+        forEachIndex(n, [&](int k) {
             Vertex &v = vertices[list[k]];
             const float h = v.position.distanceToPlane(plane, normal);
             Mask::move(v, -(((normal * h) * d) * falloffs[k]));
-        }
+        });
         return;
     }
     const float s = std::sqrt(d2Move);
-#pragma omp parallel for schedule(static) if (n > parallelMinimum)
-    for (int k = 0; k < n; ++k) {
+    forEachIndex(n, [&](int k) {
         Vertex &v = vertices[list[k]];
         const float h = v.position.distanceToPlane(plane, normal);
         float a = h * d * falloffs[k];
@@ -271,7 +261,7 @@ void Sculptor::flatten(const std::vector<int> &list, float radiusSquared, float 
         if (s <= a || std::isnan(a))
             a = s;
         Mask::move(v, -(normal * a));
-    }
+    });
 }
 
 void Sculptor::sweep(const std::vector<int> &list, float radiusSquared, float strength)
@@ -305,11 +295,10 @@ void Sculptor::paintMask(const std::vector<int> &list, float radiusSquared, floa
     computeFalloffs(list, center, r);
     std::vector<Vertex> &vertices = mesh->getVertices();
     const int n = static_cast<int>(list.size());
-#pragma omp parallel for schedule(static) if (n > parallelMinimum)
-    for (int k = 0; k < n; ++k) {
+    forEachIndex(n, [&](int k) {
         Vertex &v = vertices[list[k]];
         v.mask = Mask::clamped(v.mask + d * falloffs[k]);
-    }
+    });
 }
 
 void Sculptor::crease(const std::vector<int> &list, float radiusSquared, float strength)
@@ -337,8 +326,7 @@ void Sculptor::crease(const std::vector<int> &list, float radiusSquared, float s
     std::vector<Vertex> &vertices = mesh->getVertices();
     const QVector3D c = center;
     const int n = static_cast<int>(list.size());
-#pragma omp parallel for schedule(static) if (n > parallelMinimum)
-    for (int k = 0; k < n; ++k) {
+    forEachIndex(n, [&](int k) {
         Vertex &v = vertices[list[k]];
         const QVector3D toCenter = c - v.position;
         const QVector3D across = toCenter - normal * QVector3D::dotProduct(toCenter, normal)
@@ -348,5 +336,5 @@ void Sculptor::crease(const std::vector<int> &list, float radiusSquared, float s
         if (limited && (l2 > d2Move || std::isnan(l2)))
             m = m.normalized() * s;
         Mask::move(v, m);
-    }
+    });
 }

@@ -11,11 +11,63 @@ void Sculptor::updateTopologyThresholds(float radiusSquared)
     d2Fusion = 1.1f * (4.0f * d2Move + d2Max / 3.0f);
 }
 
+void Sculptor::listWorking(const int *vertices, std::size_t count, const QVector3D &eyeDir)
+{
+    const std::vector<Vertex> &records = mesh->getVertices();
+    const int stamp = Vertex::brushCounter;
+    working.clear();
+    for (std::size_t k = 0; k < count; ++k) {
+        const int i = vertices[k];
+        const Vertex &v = records[i];
+        if (v.brushStamp != stamp)
+            continue;
+        if (culling && !(QVector3D::dotProduct(eyeDir, v.normal) <= 0.0f))
+            continue;
+        working.push_back(i);
+    }
+}
+
+Picking::Pieces *Sculptor::startPickedStep(
+    const QVector3D &brushCenter, float radiusSquared, const QVector3D &eyeDir)
+{
+    pickedStep =
+        mesh && topoMode == STATIC && (tool == INFLATE || tool == DEFLATE || tool == SWEEP);
+    if (!pickedStep)
+        return nullptr;
+    center = brushCenter;
+    updateTopologyThresholds(radiusSquared);
+    stepRadiusSquared = radiusSquared;
+    stepEye = eyeDir;
+    stepPieces.sculptor = this;
+    piecesMade = false;
+    mesh->startPieces();
+    return &stepPieces;
+}
+
+void Sculptor::sculptPiece(const int *triangles, int nbTriangles, const int *inside, int nbInside,
+    const int *corners, int nbCorners)
+{
+    // As sculpt does for the whole lists: the records saved, the vertices deformed, then the
+    // triangles' boxes and normals.
+    piecesMade = true;
+    mesh->pushState(triangles, triangles + nbTriangles, inside, inside + nbInside);
+    listWorking(corners, static_cast<std::size_t>(nbCorners), stepEye);
+    if (tool == SWEEP)
+        sweep(working, stepRadiusSquared, intensity);
+    else
+        inflate(working, stepRadiusSquared, intensity);
+    mesh->updateTrianglePiece(triangles, nbTriangles);
+}
+
 void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, float radiusSquared,
     const QVector3D &eyeDir, std::vector<int> *gatheredTriangles, std::vector<int> *gatheredCorners)
 {
     if (!mesh)
         return;
+    // A step is finished here only when the picking did hand its pieces over.
+    const bool picked = pickedStep && piecesMade;
+    pickedStep = false;
+    piecesMade = false;
     center = brushCenter;
 
     // Painting the mask changes no shape: the triangles stay as they are.
@@ -25,6 +77,14 @@ void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, 
     std::vector<int> &triangles = stepTriangles;
     const bool gathered =
         mode == STATIC && gatheredTriangles && gatheredCorners && !gatheredTriangles->empty();
+    if (gathered && picked) {
+        // Deformed piece by piece during the pick: what is left is for the whole lists.
+        triangles.swap(*gatheredTriangles);
+        vertices.swap(*gatheredCorners);
+        updateTopologyThresholds(radiusSquared);
+        mesh->finishPieces(triangles, vertices);
+        return;
+    }
     if (gathered) {
         triangles.swap(*gatheredTriangles);
         mesh->pushState(triangles, vertices);
@@ -54,22 +114,11 @@ void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, 
     }
 
     // The corners of the triangles, as getVerticesFromTriangles lists them, and among them, in
-    // the same order, those to deform: only the vertices the picking stamped (the topology keeps
-    // the stamps right for the vertices it creates), less, with culling, those facing away from
-    // the viewer (or with a NaN product).
+    // the same order, those to deform (the topology keeps the stamps right for the vertices it
+    // creates).
     if (!gathered)
         vertices = mesh->getVerticesFromTriangles(triangles);
-    std::vector<Vertex> &records = mesh->getVertices();
-    const int stamp = Vertex::brushCounter;
-    working.clear();
-    for (int i : vertices) {
-        const Vertex &v = records[i];
-        if (v.brushStamp != stamp)
-            continue;
-        if (culling && !(QVector3D::dotProduct(eyeDir, v.normal) <= 0.0f))
-            continue;
-        working.push_back(i);
-    }
+    listWorking(vertices.data(), vertices.size(), eyeDir);
 
     switch (tool) {
     case INFLATE:

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "geometry/Picking.h"
+
 #include <QVector3D>
 
 #include <vector>
@@ -46,6 +48,14 @@ public:
     void sculpt(std::vector<int> &vertices, const QVector3D &center, float radiusSquared,
         const QVector3D &eyeDir, std::vector<int> *triangles = nullptr,
         std::vector<int> *corners = nullptr);
+    // A step of inflate, deflate or sweep without topology changes deforms its vertices while
+    // Picking::pickVerticesInSphere gathers them, piece by piece, with the records of each
+    // piece still at hand: this gives the picking its receiver for the step, and the sculpt
+    // call that follows the pick (with the same centre, radius and eye direction) finishes the
+    // step. The results are those of the whole step made after the pick. Null for other
+    // steps (or without a mesh), which sculpt makes whole.
+    Picking::Pieces *startPickedStep(
+        const QVector3D &center, float radiusSquared, const QVector3D &eyeDir);
     // The squared edge lengths and move limit of a step with this squared brush radius.
     void updateTopologyThresholds(float radiusSquared);
 
@@ -128,6 +138,25 @@ private:
     template<typename Apply>
     void forEachFalloff(
         const std::vector<int> &vertices, const QVector3D &c, float r, const Apply &apply);
+    // Saves a piece's records, deforms its vertices and updates its triangles.
+    void sculptPiece(const int *triangles, int nbTriangles, const int *inside, int nbInside,
+        const int *corners, int nbCorners);
+    // The picking's receiver of a step started by startPickedStep.
+    class StepPieces : public Picking::Pieces
+    {
+    public:
+        void piece(const int *triangles, int nbTriangles, const int *inside, int nbInside,
+            const int *corners, int nbCorners) override
+        {
+            sculptor->sculptPiece(triangles, nbTriangles, inside, nbInside, corners, nbCorners);
+        }
+        Sculptor *sculptor = nullptr; // not owning
+    };
+    // The vertices to deform among the listed ones, in order, into `working`: those the
+    // picking stamped, less, with culling, those facing away from the viewer (or with a NaN
+    // product).
+    void listWorking(const int *vertices, std::size_t count, const QVector3D &eyeDir);
+
     Mesh *mesh = nullptr; // not owning
     float intensity = 0.75f;
     int tool = INFLATE;
@@ -149,4 +178,10 @@ private:
     std::vector<int> stepTriangles;
     std::vector<int> working;
     std::vector<float> falloffs; // of the listed vertices, by computeFalloffs
+    // The step started by startPickedStep, until sculpt finishes it.
+    StepPieces stepPieces;
+    bool pickedStep = false;
+    bool piecesMade = false;
+    float stepRadiusSquared = 0.0f;
+    QVector3D stepEye {0.0f, 0.0f, 0.0f};
 };

@@ -32,10 +32,11 @@ int sculptDab(Mesh &mesh, Picking &picking, Sculptor &sculptor, const QVector3D 
 
     const float radiusSquared = picking.getRadiusWorldSquared();
     const QVector3D center = picking.getIntersectionPoint();
-    picking.pickVerticesInSphere(radiusSquared);
-    sculptor.setMesh(picking.getMesh());
-    sculptor.advanceLine(center);
     const QVector3D eye = Geometry::unitVector(farPoint - nearPoint);
+    sculptor.setMesh(picking.getMesh());
+    picking.pickVerticesInSphere(
+        radiusSquared, sculptor.startPickedStep(center, radiusSquared, eye));
+    sculptor.advanceLine(center);
     sculptor.sculpt(picking.getPickedVertices(), center, radiusSquared, eye,
         &picking.getPickedTriangles(), &picking.getPickedCorners());
 
@@ -50,8 +51,9 @@ int sculptDab(Mesh &mesh, Picking &picking, Sculptor &sculptor, const QVector3D 
     picking.intersectRay(&mesh, nearMirrored, farMirrored);
     picking.setMesh(&mesh);
     picking.setIntersectionPoint(centerMirrored);
-    picking.pickVerticesInSphere(radiusSquared);
     const QVector3D eyeMirrored = Geometry::unitVector(farMirrored - nearMirrored);
+    picking.pickVerticesInSphere(
+        radiusSquared, sculptor.startPickedStep(centerMirrored, radiusSquared, eyeMirrored));
     const QVector3D lineDir = sculptor.getLineDir();
     sculptor.setLineDir(mirror(lineDir));
     sculptor.sculpt(picking.getPickedVertices(), picking.getIntersectionPoint(), radiusSquared,
