@@ -69,12 +69,11 @@ void patch(QOpenGLBuffer &buffer, int capacity, const std::vector<int> &list, Fi
     buffer.bind();
     if (void *mapped = buffer.map(QOpenGLBuffer::WriteOnly)) {
         T *data = static_cast<T *>(mapped);
-#pragma omp parallel for schedule(static) if (n > parallelMinimum)
-        for (int k = 0; k < n; ++k) {
+        forEachIndex(n, [&](int k) {
             const int i = list[k];
             if (i >= 0 && i < capacity)
                 fill(i, data + N * static_cast<size_t>(i));
-        }
+        });
         if (!buffer.unmap())
             reportRenderProblem(QStringLiteral("a GPU buffer was corrupted while mapped"));
     } else {

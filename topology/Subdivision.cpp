@@ -5,6 +5,7 @@
 #include "geometry/Geometry.h"
 #include "mesh/Mask.h"
 #include "mesh/Mesh.h"
+#include "mesh/Parallel.h"
 #include "sculpt/Sculptor.h"
 
 #include <cmath>
@@ -337,9 +338,8 @@ void Topology::subdivide(std::vector<int> &list, float d2Max)
     const float r2 = radiusSquared;
     const int nbW = static_cast<int>(middles.size());
     // A team for a handful of stamps costs more than it saves.
-#pragma omp parallel for schedule(static) if (nbW > 4096)
-    for (int i = 0; i < nbW; ++i) {
+    forEachIndex(nbW, nbW > 4096, [&](int i) {
         Vertex &v = vertices[middles[i]];
         v.brushStamp = (v.position - c0).lengthSquared() < r2 ? stamp : stamp - 1;
-    }
+    });
 }
