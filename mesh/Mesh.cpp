@@ -172,15 +172,15 @@ void unitInFours(int count, bool normalized, const VectorOf &vectorOf, const Sto
 
 } // namespace
 
-template<typename IndexOf>
+template<bool FetchAhead, typename IndexOf>
 void Mesh::updateTriangleGeometry(int count, const IndexOf &indexOf, char *leafWork)
 {
     unitInFours(
         count, false,
         [&](int k) {
-            if (k + 2 * prefetchAhead < count)
+            if (FetchAhead && k + 2 * prefetchAhead < count)
                 prefetch(&triangles_[indexOf(k + 2 * prefetchAhead)]);
-            if (k + prefetchAhead < count) {
+            if (FetchAhead && k + prefetchAhead < count) {
                 const Triangle &ahead = triangles_[indexOf(k + prefetchAhead)];
                 prefetch(&vertices_[ahead.vertex1].position);
                 prefetch(&vertices_[ahead.vertex2].position);
@@ -340,7 +340,7 @@ void Mesh::initTopology(const MessageSink &sink)
     // The normals too, from the scaled corners: a reader computes them in the file's units, where
     // small triangles (a fine scan, a model in metres) can have a cross product too short for
     // Qt's normalisation, which then gives the zero vector: such a triangle is never picked.
-    updateTriangleGeometry(
+    updateTriangleGeometry<true>(
         nbTriangles, [](int k) { return k; }, nullptr);
 
     say("Loading : Init octree");
@@ -410,17 +410,24 @@ void Mesh::moveTo(const QVector3D &point)
 void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> &vertices)
 {
     startPieces();
-    updateTrianglePiece(triangles.data(), static_cast<int>(triangles.size()));
+    updateTriangles<true>(triangles.data(), static_cast<int>(triangles.size()));
     finishPieces(triangles, vertices);
 }
 
 void Mesh::updateTrianglePiece(const int *triangles, int count)
 {
+    // A piece's records were just read: they are not fetched ahead.
+    updateTriangles<false>(triangles, count);
+}
+
+template<bool FetchAhead>
+void Mesh::updateTriangles(const int *triangles, int count)
+{
     // With each box, since the cells do not change during a step, whether the octree pass has
     // anything to do for its triangle.
     const std::size_t first = octreeWork_.size();
     octreeWork_.resize(first + static_cast<std::size_t>(count));
-    updateTriangleGeometry(
+    updateTriangleGeometry<FetchAhead>(
         count, [triangles](int k) { return triangles[k]; }, octreeWork_.data() + first);
 }
 

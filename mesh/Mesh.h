@@ -163,9 +163,13 @@ private:
     // Boxes and unit normals (Geometry::triangleBox, Geometry::triangleNormal) of `count`
     // triangles, the k-th being triangle indexOf(k). With leafWork (room for count flags),
     // whether each triangle may have to move in the octree: 0 only when the centre of its box
-    // stays in its leaf's cell and the box in the leaf's loose box.
-    template<typename IndexOf>
+    // stays in its leaf's cell and the box in the leaf's loose box. FetchAhead: the records are
+    // asked for a few triangles ahead.
+    template<bool FetchAhead, typename IndexOf>
     void updateTriangleGeometry(int count, const IndexOf &indexOf, char *leafWork);
+    // updateTriangleGeometry of the listed triangles, their flags appended to the octree work.
+    template<bool FetchAhead>
+    void updateTriangles(const int *triangles, int count);
     // Normals of `count` vertices, the k-th being vertex indexOf(k): the sum of its triangles'
     // normals, normalized (the zero vector when too short).
     template<typename IndexOf>
