@@ -433,6 +433,10 @@ void Mesh::updateTriangles(const int *triangles, int count)
 
 void Mesh::finishPieces(const std::vector<int> &triangles, const std::vector<int> &vertices)
 {
+    if (piecesOpen_) {
+        piecesOpen_ = false;
+        enforceHistoryBudget();
+    }
     // The vertex normals first, while the triangle normals just written are still partly in
     // the cache: the octree pass reads neither. Flags that do not match the list (pieces that
     // do not add up to it) leave every triangle to the octree pass.

@@ -49,10 +49,15 @@ public:
     // updateMesh in pieces, for a step that moves its vertices piece by piece: the boxes and
     // normals of each piece of `triangles`, in order, given once their corners have moved
     // (startPieces first), then the rest with the whole lists (finishPieces).
-    void startPieces() { octreeWork_.clear(); }
+    void startPieces()
+    {
+        octreeWork_.clear();
+        piecesOpen_ = true;
+    }
     void updateTrianglePiece(const int *triangles, int count);
     void finishPieces(const std::vector<int> &triangles, const std::vector<int> &vertices);
-    // pushState over two ranges of indices.
+    // pushState over two ranges of indices. Between startPieces and finishPieces, the history
+    // budget is enforced once, when the pieces are finished.
     void pushState(const int *trianglesBegin, const int *trianglesEnd, const int *verticesBegin,
         const int *verticesEnd)
     {
@@ -197,6 +202,7 @@ private:
     float transformationData_[16];
     std::vector<Octree *> leavesToUpdate_; // not owning
     std::vector<char> octreeWork_; // scratch of updateMesh
+    bool piecesOpen_ = false; // between startPieces and finishPieces
     std::vector<int> movedWork_; // scratch of updateOctree
     std::vector<int> candidateWork_; // scratch of updateOctree
     std::list<State> undoStates_;

@@ -101,7 +101,8 @@ void Mesh::pushRecords(const int *trianglesBegin, const int *trianglesEnd, const
         v.historyStamp = counter;
         state.savedVertices.push_back(v);
     }
-    enforceHistoryBudget();
+    if (!piecesOpen_)
+        enforceHistoryBudget();
 }
 
 std::vector<int> Mesh::pushStateAround(const std::vector<int> &vertices)
