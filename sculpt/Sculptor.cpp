@@ -35,7 +35,6 @@ Picking::Pieces *Sculptor::startPickedStep(
     if (!pickedStep)
         return nullptr;
     center = brushCenter;
-    updateTopologyThresholds(radiusSquared);
     stepRadiusSquared = radiusSquared;
     stepEye = eyeDir;
     stepPieces.sculptor = this;
