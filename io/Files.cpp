@@ -110,15 +110,17 @@ bool parse(Files::Kind kind, QByteArrayView bytes, MeshData &data, QString *erro
     return fail(error, QStringLiteral("unknown file type"));
 }
 
-// Records, then the loading pipeline; "Argilium" at the end. The parsed arrays are released
-// once the records are made, before the pipeline needs its own memory.
+// Records, then the loading pipeline; "Argilium" at the end. The parsed positions are released
+// once the records are made, the corners once the topology has read the rings from them.
 std::unique_ptr<Mesh> finish(MeshData &&data, const MessageSink &sink, QString *error)
 {
     std::unique_ptr<Mesh> mesh = Files::buildMesh(data, error);
-    data = MeshData();
+    std::vector<QVector3D>().swap(data.positions);
     if (!mesh)
         return nullptr;
-    mesh->initTopology(sink);
+    // The topology reads the rings' corners from the parsed array, far smaller than the records.
+    mesh->initTopology(sink, data.corners.data());
+    data = MeshData();
     mesh->initVBO(sink);
     mesh->moveTo(QVector3D(0.0f, 0.0f, 0.0f));
     show(sink, readyMessage);

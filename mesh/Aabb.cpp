@@ -4,6 +4,12 @@
 #include <cmath>
 #include <limits>
 
+Aabb Aabb::empty()
+{
+    const float inf = std::numeric_limits<float>::infinity();
+    return Aabb(QVector3D(inf, inf, inf), QVector3D(-inf, -inf, -inf));
+}
+
 void Aabb::expandsWithPoint(const QVector3D &p)
 {
     for (int k = 0; k < 3; ++k) {

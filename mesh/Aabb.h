@@ -13,6 +13,9 @@ public:
         , max(max)
     { }
 
+    // The box that any point or box expanding it replaces: +infinity to -infinity.
+    static Aabb empty();
+
     QVector3D computeCenter() const
     {
         return QVector3D(

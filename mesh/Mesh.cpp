@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <limits>
 
+#include <omp.h>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -283,7 +285,7 @@ void Mesh::initShaders(int mode)
 // ---------------------------------------------------------------------------------------------
 // Loading pipeline
 
-void Mesh::initTopology(const MessageSink &sink)
+void Mesh::initTopology(const MessageSink &sink, const int *corners)
 {
     const int nbVertices = getNbVertices();
     const int nbTriangles = getNbTriangles();
@@ -294,28 +296,50 @@ void Mesh::initTopology(const MessageSink &sink)
             sink(QString::fromLatin1(text));
     };
 
-    Aabb box(vertices_[0].position, vertices_[0].position);
     say("Loading : Init topology 1/2");
     // The rings of all vertices at once, in parallel: each the same list that
     // computeRingVertices gives, found without the shared visit stamps. The triangles of a
     // vertex a few places ahead are fetched meanwhile (their records are scattered in memory).
+    // The same pass bounds the positions: each thread its own range, in order, from an empty box;
+    // the boxes then join in thread order, as one pass from the first vertex would grow them
+    // (strict comparisons keep the earlier of two equal values).
+    std::vector<Aabb> boxes(static_cast<std::size_t>(omp_get_max_threads()), Aabb::empty());
 #pragma omp parallel
     {
         std::vector<std::pair<int, int>> scratch;
+        Aabb &bounds = boxes[static_cast<std::size_t>(omp_get_thread_num())];
         constexpr int ahead = 4;
+        auto ofRecords = [this](int t, int *c) {
+            const Triangle &tri = triangles_[t];
+            c[0] = tri.vertex1;
+            c[1] = tri.vertex2;
+            c[2] = tri.vertex3;
+        };
+        auto ofArray = [corners](int t, int *c) {
+            const int *at = corners + 3 * static_cast<std::ptrdiff_t>(t);
+            c[0] = at[0];
+            c[1] = at[1];
+            c[2] = at[2];
+        };
 #pragma omp for schedule(static)
         for (int i = 0; i < nbVertices; ++i) {
 #if defined(__GNUC__) || defined(__clang__)
             if (i + ahead < nbVertices) {
                 for (int t : vertices_[i + ahead].triangleIndices)
-                    __builtin_prefetch(&triangles_[t].vertex1);
+                    __builtin_prefetch(corners ? corners + 3 * static_cast<std::ptrdiff_t>(t)
+                                               : &triangles_[t].vertex1);
             }
 #endif
-            fillRing(i, scratch);
+            if (corners)
+                fillRing(i, scratch, ofArray);
+            else
+                fillRing(i, scratch, ofRecords);
+            bounds.expandsWithPoint(vertices_[i].position);
         }
     }
-    for (int i = 0; i < nbVertices; ++i)
-        box.expandsWithPoint(vertices_[i].position);
+    Aabb box(vertices_[0].position, vertices_[0].position);
+    for (const Aabb &bounds : boxes)
+        box.expandsWithBox(bounds);
     center_ = box.computeCenter();
     const float diagonal = (box.max - box.min).length();
 
@@ -509,7 +533,8 @@ void Mesh::computeRingVertices(int i)
     }
 }
 
-void Mesh::fillRing(int i, std::vector<std::pair<int, int>> &scratch)
+template<typename CornersOf>
+void Mesh::fillRing(int i, std::vector<std::pair<int, int>> &scratch, const CornersOf &cornersOf)
 {
     Vertex &v = vertices_[i];
     IndexList &ring = v.ringIndices;
@@ -517,9 +542,10 @@ void Mesh::fillRing(int i, std::vector<std::pair<int, int>> &scratch)
     ring.reserve(v.triangleIndices.size() + 1);
     if (v.triangleIndices.size() <= 32) {
         // Few neighbours: a search in the list built so far.
+        int c[3];
         for (int t : v.triangleIndices) {
-            const Triangle &tri = triangles_[t];
-            for (int corner : {tri.vertex1, tri.vertex2, tri.vertex3}) {
+            cornersOf(t, c);
+            for (int corner : c) {
                 if (corner != i && std::find(ring.begin(), ring.end(), corner) == ring.end())
                     ring.push_back(corner);
             }
@@ -529,9 +555,10 @@ void Mesh::fillRing(int i, std::vector<std::pair<int, int>> &scratch)
     // Many: the corners with their order of appearance, sorted by vertex; the first appearance
     // of each vertex, back in order of appearance.
     scratch.clear();
+    int c[3];
     for (int t : v.triangleIndices) {
-        const Triangle &tri = triangles_[t];
-        for (int corner : {tri.vertex1, tri.vertex2, tri.vertex3}) {
+        cornersOf(t, c);
+        for (int corner : c) {
             if (corner != i)
                 scratch.emplace_back(corner, static_cast<int>(scratch.size()));
         }

@@ -36,8 +36,10 @@ public:
     // --- Loading pipeline (initTopology, initVBO, moveTo(origin), in that order) ---
 
     // Ring lists, scaling to a 500-unit diagonal, triangle boxes, octree. Needs at least one
-    // vertex and one triangle; an empty mesh is left untouched.
-    void initTopology(const MessageSink &sink = {});
+    // vertex and one triangle; an empty mesh is left untouched. `corners`, when given, holds
+    // every triangle's three corners in triangle order, as its record does: the rings are read
+    // from this compact array rather than from the records scattered in memory.
+    void initTopology(const MessageSink &sink = {}, const int *corners = nullptr);
     // Vertex normals, then the full GPU build and shader rebuild when a GPU half is attached.
     void initVBO(const MessageSink &sink = {});
     // Model matrix = translation by (point - centre).
@@ -162,8 +164,10 @@ public:
 private:
     void setTransformation(const QMatrix4x4 &m);
     // Writes the ring of vertex i as computeRingVertices does, without touching any stamp, so
-    // that threads may fill different vertices' rings at once. `scratch` is working memory.
-    void fillRing(int i, std::vector<std::pair<int, int>> &scratch);
+    // that threads may fill different vertices' rings at once. `scratch` is working memory;
+    // cornersOf(t, c) gives triangle t's corners, c[0] to c[2].
+    template<typename CornersOf>
+    void fillRing(int i, std::vector<std::pair<int, int>> &scratch, const CornersOf &cornersOf);
     void computeVertexNormals();
     // Boxes and unit normals (Geometry::triangleBox, Geometry::triangleNormal) of `count`
     // triangles, the k-th being triangle indexOf(k). With leafWork (room for count flags),

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 Octree::Octree(Octree *parent, int depth)
     : parent(parent)
@@ -45,12 +44,6 @@ inline void grow(Aabb &box, const Aabb &b)
         std::max(box.max.z(), b.max.z()));
 }
 
-Aabb emptyBox()
-{
-    const float inf = std::numeric_limits<float>::infinity();
-    return Aabb(QVector3D(inf, inf, inf), QVector3D(-inf, -inf, -inf));
-}
-
 // The candidates that `takes` accepts, in order, into `taken`, with `loose` grown by their boxes.
 // Each chunk grows a box of its own from an empty one and the chunks' boxes are merged in order:
 // min and max keep the earlier of two equal values, so this gives the very floats of a single
@@ -60,10 +53,8 @@ void gather(const std::vector<Triangle> &triangles, const std::vector<int> &cand
     const Takes &takes, std::vector<int> &taken, Aabb &loose)
 {
     const int chunks = chunksFor(candidates.size());
-    const float inf = std::numeric_limits<float>::infinity();
     std::vector<std::vector<int>> parts(static_cast<std::size_t>(chunks));
-    std::vector<Aabb> boxes(static_cast<std::size_t>(chunks),
-        Aabb(QVector3D(inf, inf, inf), QVector3D(-inf, -inf, -inf)));
+    std::vector<Aabb> boxes(static_cast<std::size_t>(chunks), Aabb::empty());
     const std::size_t size = candidates.size();
 #pragma omp parallel for schedule(static, 1) num_threads(chunks) if (chunks > 1)
     for (int c = 0; c < chunks; ++c) {
@@ -189,7 +180,7 @@ void Octree::split(Mesh &mesh)
     const std::size_t size = triangleIndices.size();
 #pragma omp parallel for schedule(static, 1) num_threads(chunks) if (chunks > 1)
     for (int c = 0; c < chunks; ++c) {
-        boxes[c].fill(emptyBox());
+        boxes[c].fill(Aabb::empty());
         for (std::size_t k = size * c / chunks; k < size * (c + 1) / chunks; ++k) {
             const int index = triangleIndices[k];
             const Triangle &t = triangles[index];

@@ -187,9 +187,10 @@ void TestMesh::pipeline()
 }
 
 // The rings computed for all vertices at once while loading are the lists that
-// computeRingVertices gives, order included: on an icosphere (short lists), and a fan of 40
-// triangles around vertex 0 repeated with flipped triangles (long lists), with a repeated
-// triangle, a triangle with a repeated corner, and a vertex used by nothing.
+// computeRingVertices gives, order included, whether read from the records or from a reader's
+// array of corners: on an icosphere (short lists), and a fan of 40 triangles around vertex 0
+// repeated with flipped triangles (long lists), with a repeated triangle, a triangle with a
+// repeated corner, and a vertex used by nothing. Both ways scale the positions alike.
 void TestMesh::loadingRingsMatchRingComputation()
 {
     Positions positions = {{0, 0, 0}, {0, 0, 1}};
@@ -200,9 +201,18 @@ void TestMesh::loadingRingsMatchRingComputation()
         faces.insert(faces.end(), {{0, 2 + k, 2 + (k + 1) % n}, {0, 2 + (k + 1) % n, 2 + k}});
     }
     faces.insert(faces.end(), {{0, 3, 3}, faces[7]});
-    for (const auto &mesh : {makeIcosphere(3), meshFromArrays(positions, faces)}) {
+    const IcosphereData sphere = icosphereData(3);
+    for (const auto &[p, f] : {std::pair(sphere.positions, sphere.triangles), {positions, faces}}) {
+        const auto mesh = meshFromArrays(p, f);
+        IntList corners;
+        for (const auto &face : f)
+            corners.insert(corners.end(), face.begin(), face.end());
+        const auto fromCorners = rawMeshFromArrays(p, f);
+        fromCorners->initTopology({}, corners.data());
         for (int i = 0; i < mesh->getNbVertices(); ++i) {
             const IntList loaded(mesh->getVertex(i).ringIndices);
+            QCOMPARE(IntList(fromCorners->getVertex(i).ringIndices), loaded);
+            QCOMPARE(fromCorners->getVertex(i).position, mesh->getVertex(i).position);
             mesh->computeRingVertices(i);
             QCOMPARE(loaded, IntList(mesh->getVertex(i).ringIndices));
         }
