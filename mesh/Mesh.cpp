@@ -309,18 +309,6 @@ void Mesh::initTopology(const MessageSink &sink, const int *corners)
         std::vector<std::pair<int, int>> scratch;
         Aabb &bounds = boxes[static_cast<std::size_t>(omp_get_thread_num())];
         constexpr int ahead = 4;
-        auto ofRecords = [this](int t, int *c) {
-            const Triangle &tri = triangles_[t];
-            c[0] = tri.vertex1;
-            c[1] = tri.vertex2;
-            c[2] = tri.vertex3;
-        };
-        auto ofArray = [corners](int t, int *c) {
-            const int *at = corners + 3 * static_cast<std::ptrdiff_t>(t);
-            c[0] = at[0];
-            c[1] = at[1];
-            c[2] = at[2];
-        };
 #pragma omp for schedule(static)
         for (int i = 0; i < nbVertices; ++i) {
 #if defined(__GNUC__) || defined(__clang__)
@@ -330,10 +318,7 @@ void Mesh::initTopology(const MessageSink &sink, const int *corners)
                                                : &triangles_[t].vertex1);
             }
 #endif
-            if (corners)
-                fillRing(i, scratch, ofArray);
-            else
-                fillRing(i, scratch, ofRecords);
+            fillRing(i, scratch, corners);
             bounds.expandsWithPoint(vertices_[i].position);
         }
     }
@@ -533,9 +518,21 @@ void Mesh::computeRingVertices(int i)
     }
 }
 
-template<typename CornersOf>
-void Mesh::fillRing(int i, std::vector<std::pair<int, int>> &scratch, const CornersOf &cornersOf)
+void Mesh::fillRing(int i, std::vector<std::pair<int, int>> &scratch, const int *corners)
 {
+    auto cornersOf = [this, corners](int t, int *c) {
+        if (corners) {
+            const int *at = corners + 3 * static_cast<std::ptrdiff_t>(t);
+            c[0] = at[0];
+            c[1] = at[1];
+            c[2] = at[2];
+            return;
+        }
+        const Triangle &tri = triangles_[t];
+        c[0] = tri.vertex1;
+        c[1] = tri.vertex2;
+        c[2] = tri.vertex3;
+    };
     Vertex &v = vertices_[i];
     IndexList &ring = v.ringIndices;
     ring.clear();

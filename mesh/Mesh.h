@@ -165,9 +165,9 @@ private:
     void setTransformation(const QMatrix4x4 &m);
     // Writes the ring of vertex i as computeRingVertices does, without touching any stamp, so
     // that threads may fill different vertices' rings at once. `scratch` is working memory;
-    // cornersOf(t, c) gives triangle t's corners, c[0] to c[2].
-    template<typename CornersOf>
-    void fillRing(int i, std::vector<std::pair<int, int>> &scratch, const CornersOf &cornersOf);
+    // the corners are read from `corners` when given (as initTopology takes them), otherwise
+    // from the records.
+    void fillRing(int i, std::vector<std::pair<int, int>> &scratch, const int *corners);
     void computeVertexNormals();
     // Boxes and unit normals (Geometry::triangleBox, Geometry::triangleNormal) of `count`
     // triangles, the k-th being triangle indexOf(k). With leafWork (room for count flags),
