@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <exception>
 #include <limits>
 
 #include <omp.h>
@@ -446,14 +447,43 @@ void Mesh::finishPieces(const std::vector<int> &triangles, const std::vector<int
         piecesOpen_ = false;
         enforceHistoryBudget();
     }
-    // The vertex normals first, while the triangle normals just written are still partly in
-    // the cache: the octree pass reads neither. Flags that do not match the list (pieces that
-    // do not add up to it) leave every triangle to the octree pass.
-    updateVertexNormals(
-        static_cast<int>(vertices.size()), [&vertices](int k) { return vertices[k]; });
+    // Flags that do not match the list (pieces that do not add up to it) leave every triangle
+    // to the octree pass.
     if (octreeWork_.size() != triangles.size())
         octreeWork_.assign(triangles.size(), 1);
-    updateOctree(triangles, octreeWork_);
+    // The vertex normals first, while the triangle normals just written are still partly in
+    // the cache. The octree pass reads neither normals nor vertices, and the vertex normals
+    // read no box and no leaf field: on a large step, the octree pass runs on a second thread
+    // meanwhile. Each pass runs as it does alone, so the results are the same.
+    const int nbVertices = static_cast<int>(vertices.size());
+    auto vertexNormals = [this, nbVertices, &vertices] {
+        updateVertexNormals(nbVertices, [&vertices](int k) { return vertices[k]; });
+    };
+    if (static_cast<int>(triangles.size()) >= octreeBesideNormalsMinimum
+        && nbVertices <= parallelMinimum && omp_get_max_threads() > 1 && !omp_in_parallel()) {
+        bool outside = false;
+        std::exception_ptr failure;
+#pragma omp parallel num_threads(2)
+        {
+            const int thread = omp_get_thread_num();
+            try {
+                if (thread == 0)
+                    vertexNormals();
+                if (thread == omp_get_num_threads() - 1)
+                    outside = moveInOctree(triangles, octreeWork_);
+            } catch (...) {
+#pragma omp critical(finishPiecesFailure)
+                failure = std::current_exception();
+            }
+        }
+        if (failure)
+            std::rethrow_exception(failure);
+        if (outside)
+            rebuildOctreeWithMargin();
+    } else {
+        vertexNormals();
+        updateOctree(triangles, octreeWork_);
+    }
 
     if (gpu_) {
         if (gpu_->triangleCapacity() < getNbTriangles()
@@ -708,8 +738,24 @@ void Mesh::updateOctree(const std::vector<int> &triangles)
 
 void Mesh::updateOctree(const std::vector<int> &triangles, const std::vector<char> &candidates)
 {
+    if (moveInOctree(triangles, candidates))
+        rebuildOctreeWithMargin();
+}
+
+void Mesh::rebuildOctreeWithMargin()
+{
+    Aabb box = octree_->aabbSplit;
+    const QVector3D margin = (box.max - box.min) * Octree::rootMargin;
+    box.min -= margin;
+    box.max += margin;
+    ++Triangle::visitCounter;
+    buildRoot(box);
+}
+
+bool Mesh::moveInOctree(const std::vector<int> &triangles, const std::vector<char> &candidates)
+{
     if (!octree_)
-        return;
+        return false;
     std::vector<int> &moved = movedWork_;
     moved.clear();
     // A triangle that is not a candidate stays in its leaf, inside its loose box: loose boxes
@@ -773,14 +819,7 @@ void Mesh::updateOctree(const std::vector<int> &triangles, const std::vector<cha
         leaf->growLoose(t.aabb);
     }
 
-    if (outside) {
-        Aabb box = octree_->aabbSplit;
-        const QVector3D margin = (box.max - box.min) * Octree::rootMargin;
-        box.min -= margin;
-        box.max += margin;
-        ++Triangle::visitCounter;
-        buildRoot(box);
-    }
+    return outside;
 }
 
 void Mesh::rebuildOctree(const Aabb &box)

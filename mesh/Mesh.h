@@ -184,6 +184,11 @@ private:
     template<typename IndexOf>
     void updateVertexNormals(int count, const IndexOf &indexOf);
     void buildRoot(const Aabb &box);
+    // updateOctree without the rebuild: returns true when a triangle left the root's loose box
+    // (the moves stop there), for rebuildOctreeWithMargin to do.
+    bool moveInOctree(const std::vector<int> &triangles, const std::vector<char> &candidates);
+    // A new tree over the root's cell grown by Octree::rootMargin on every side.
+    void rebuildOctreeWithMargin();
     void clearOctree();
     // Drops the oldest states, never the current one, while the history is over its budget.
     void enforceHistoryBudget();

@@ -7,6 +7,11 @@
 // iteration writes its own element) go either way, so their results do not depend on it.
 constexpr int parallelMinimum = 100000;
 
+// A step that updates at least this many triangles moves them in the octree on a second thread
+// while the calling thread computes the vertex normals (Mesh::finishPieces). Below it, waking the
+// second thread and moving the records' cache lines to it cost about what the overlap saves.
+constexpr int octreeBesideNormalsMinimum = 16384;
+
 // body(k) for k = 0 .. count - 1: spread over the threads when `spread` is set, and otherwise a
 // plain loop that does not enter an OpenMP region at all (a region costs about a microsecond
 // even when its `if` clause leaves it to one thread, which adds up over the many short lists of
