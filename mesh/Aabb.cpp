@@ -20,14 +20,6 @@ void Aabb::expandsWithPoint(const QVector3D &p)
     }
 }
 
-void Aabb::expandsWithBox(const Aabb &b)
-{
-    for (int k = 0; k < 3; ++k) {
-        max[k] = std::max(max[k], b.max[k]);
-        min[k] = std::min(min[k], b.min[k]);
-    }
-}
-
 bool Aabb::intersectRay(const QVector3D &origin, const QVector3D &direction) const
 {
     float entry;

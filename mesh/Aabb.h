@@ -2,6 +2,8 @@
 
 #include <QVector3D>
 
+#include <algorithm>
+
 // Axis-aligned box given by its minimum and maximum corners. No invariant min <= max is kept.
 // The tests that every brush step makes per triangle are defined here, to be inlined.
 class Aabb
@@ -40,7 +42,14 @@ public:
             || min.x() > b.max.x() || min.y() > b.max.y() || min.z() > b.max.z();
     }
     void expandsWithPoint(const QVector3D &p);
-    void expandsWithBox(const Aabb &b);
+    // Grows to hold b; a NaN coordinate of b is ignored.
+    void expandsWithBox(const Aabb &b)
+    {
+        for (int k = 0; k < 3; ++k) {
+            max[k] = std::max(max[k], b.max[k]);
+            min[k] = std::min(min[k], b.min[k]);
+        }
+    }
     // Slab test of the closed box: a ray that only touches a face, an edge or a corner hits it,
     // and so does one parallel to an axis with its origin on a face (a zero direction component
     // is tested as the slab's interval, never divided by). The box is widened on every side by

@@ -434,11 +434,22 @@ template<bool FetchAhead>
 void Mesh::updateTriangles(const int *triangles, int count)
 {
     // With each box, since the cells do not change during a step, whether the octree pass has
-    // anything to do for its triangle.
-    const std::size_t first = octreeWork_.size();
-    octreeWork_.resize(first + static_cast<std::size_t>(count));
+    // anything to do for its triangle: those that may have to move are listed for it, without a
+    // branch on the flags, while the piece's indices are at hand.
+    octreeWork_.resize(static_cast<std::size_t>(count));
     updateTriangleGeometry<FetchAhead>(
-        count, [triangles](int k) { return triangles[k]; }, octreeWork_.data() + first);
+        count, [triangles](int k) { return triangles[k]; }, octreeWork_.data());
+    // (The list only grows: its first octreeListed_ entries are the candidates.)
+    std::size_t listed = octreeListed_;
+    if (octreeCandidates_.size() < listed + static_cast<std::size_t>(count))
+        octreeCandidates_.resize(2 * (listed + static_cast<std::size_t>(count)));
+    int *candidates = octreeCandidates_.data();
+    for (int k = 0; k < count; ++k) {
+        candidates[listed] = triangles[k];
+        listed += octreeWork_[k] ? 1 : 0;
+    }
+    octreeListed_ = listed;
+    octreeCovered_ += static_cast<std::size_t>(count);
 }
 
 void Mesh::finishPieces(const std::vector<int> &triangles, const std::vector<int> &vertices)
@@ -447,10 +458,13 @@ void Mesh::finishPieces(const std::vector<int> &triangles, const std::vector<int
         piecesOpen_ = false;
         enforceHistoryBudget();
     }
-    // Flags that do not match the list (pieces that do not add up to it) leave every triangle
-    // to the octree pass.
-    if (octreeWork_.size() != triangles.size())
-        octreeWork_.assign(triangles.size(), 1);
+    // Pieces that do not add up to the list leave every triangle to the octree pass.
+    const int *candidates = octreeCandidates_.data();
+    std::size_t nbCandidates = octreeListed_;
+    if (octreeCovered_ != triangles.size()) {
+        candidates = triangles.data();
+        nbCandidates = triangles.size();
+    }
     // The vertex normals first, while the triangle normals just written are still partly in
     // the cache. The octree pass reads neither normals nor vertices, and the vertex normals
     // read no box and no leaf field: on a large step, the octree pass runs on a second thread
@@ -470,7 +484,7 @@ void Mesh::finishPieces(const std::vector<int> &triangles, const std::vector<int
                 if (thread == 0)
                     vertexNormals();
                 if (thread == omp_get_num_threads() - 1)
-                    outside = moveInOctree(triangles, octreeWork_);
+                    outside = moveInOctree(candidates, nbCandidates);
             } catch (...) {
 #pragma omp critical(finishPiecesFailure)
                 failure = std::current_exception();
@@ -482,7 +496,8 @@ void Mesh::finishPieces(const std::vector<int> &triangles, const std::vector<int
             rebuildOctreeWithMargin();
     } else {
         vertexNormals();
-        updateOctree(triangles, octreeWork_);
+        if (moveInOctree(candidates, nbCandidates))
+            rebuildOctreeWithMargin();
     }
 
     if (gpu_) {
@@ -733,12 +748,7 @@ void Mesh::checkLeavesUpdate()
 
 void Mesh::updateOctree(const std::vector<int> &triangles)
 {
-    updateOctree(triangles, std::vector<char>(triangles.size(), 1));
-}
-
-void Mesh::updateOctree(const std::vector<int> &triangles, const std::vector<char> &candidates)
-{
-    if (moveInOctree(triangles, candidates))
+    if (moveInOctree(triangles.data(), triangles.size()))
         rebuildOctreeWithMargin();
 }
 
@@ -752,24 +762,13 @@ void Mesh::rebuildOctreeWithMargin()
     buildRoot(box);
 }
 
-bool Mesh::moveInOctree(const std::vector<int> &triangles, const std::vector<char> &candidates)
+bool Mesh::moveInOctree(const int *listed, std::size_t nbListed)
 {
     if (!octree_)
         return false;
     std::vector<int> &moved = movedWork_;
     moved.clear();
-    // A triangle that is not a candidate stays in its leaf, inside its loose box: loose boxes
-    // only grow and cells do not change during this pass. The candidates are listed first,
-    // without a branch on the flags, then visited in order while their records are fetched a
-    // few entries ahead.
-    const std::size_t count = triangles.size();
-    std::vector<int> &listed = candidateWork_;
-    listed.resize(count);
-    std::size_t nbListed = 0;
-    for (std::size_t k = 0; k < count; ++k) {
-        listed[nbListed] = triangles[k];
-        nbListed += candidates[k] ? 1 : 0;
-    }
+    // The candidates are visited in order while their records are fetched a few entries ahead.
     for (std::size_t j = 0; j < nbListed; ++j) {
         if (j + prefetchAhead < nbListed)
             prefetch(&triangles_[listed[j + prefetchAhead]].leaf);
@@ -796,6 +795,7 @@ bool Mesh::moveInOctree(const std::vector<int> &triangles, const std::vector<cha
 
     bool outside = false;
     Octree *hint = nullptr;
+    const float margin = octree_->hintMargin();
     for (int index : moved) {
         Triangle &t = triangles_[index];
         if (t.aabb.isOutside(octree_->aabbLoose)) {
@@ -803,7 +803,7 @@ bool Mesh::moveInOctree(const std::vector<int> &triangles, const std::vector<cha
             break;
         }
         Octree *oldLeaf = t.leaf;
-        if (octree_->addTriangle(*this, index, hint))
+        if (octree_->addTriangle(*this, index, hint, margin))
             continue;
         // No cell holds its centre: back into its former leaf, or, for a triangle that had
         // none, into the leaf reached from the root through slot 7.

@@ -53,7 +53,8 @@ public:
     // (startPieces first), then the rest with the whole lists (finishPieces).
     void startPieces()
     {
-        octreeWork_.clear();
+        octreeListed_ = 0;
+        octreeCovered_ = 0;
         piecesOpen_ = true;
     }
     void updateTrianglePiece(const int *triangles, int count);
@@ -152,9 +153,6 @@ public:
     // Moves the given triangles (boxes already recomputed) between leaves; rebuilds the whole
     // tree when one of them left the root's loose box.
     void updateOctree(const std::vector<int> &triangles);
-    // Same, skipping the triangles whose entry in `candidates` is 0 (those known to stay in
-    // their leaf and inside its loose box).
-    void updateOctree(const std::vector<int> &triangles, const std::vector<char> &candidates);
     // New tree over all triangles in the given box (no margin added).
     void rebuildOctree(const Aabb &box);
 
@@ -186,7 +184,7 @@ private:
     void buildRoot(const Aabb &box);
     // updateOctree without the rebuild: returns true when a triangle left the root's loose box
     // (the moves stop there), for rebuildOctreeWithMargin to do.
-    bool moveInOctree(const std::vector<int> &triangles, const std::vector<char> &candidates);
+    bool moveInOctree(const int *triangles, std::size_t count);
     // A new tree over the root's cell grown by Octree::rootMargin on every side.
     void rebuildOctreeWithMargin();
     void clearOctree();
@@ -210,10 +208,14 @@ private:
     QMatrix4x4 transformation_;
     float transformationData_[16];
     std::vector<Octree *> leavesToUpdate_; // not owning
-    std::vector<char> octreeWork_; // scratch of updateMesh
+    std::vector<char> octreeWork_; // scratch of updateTriangles
+    // The triangles of the step that may have to move in the octree: updateTriangles lists them
+    // in the first octreeListed_ entries, and counts the triangles it computed flags for.
+    std::vector<int> octreeCandidates_;
+    std::size_t octreeListed_ = 0;
+    std::size_t octreeCovered_ = 0;
     bool piecesOpen_ = false; // between startPieces and finishPieces
     std::vector<int> movedWork_; // scratch of updateOctree
-    std::vector<int> candidateWork_; // scratch of updateOctree
     std::list<State> undoStates_;
     std::list<State> redoStates_;
     std::list<State>::iterator currentState_;

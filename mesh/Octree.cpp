@@ -288,19 +288,28 @@ bool Octree::addTriangle(Mesh &mesh, int triangle)
     return aabbSplit.containsPoint(center) && placeTriangle(*this, t, triangle, center);
 }
 
+float Octree::hintMargin() const
+{
+    return 2.0f * middleClearance(aabbSplit);
+}
+
 bool Octree::addTriangle(Mesh &mesh, int triangle, Octree *&hint)
+{
+    return addTriangle(mesh, triangle, hint, hintMargin());
+}
+
+bool Octree::addTriangle(Mesh &mesh, int triangle, Octree *&hint, float margin)
 {
     Triangle &t = mesh.getTriangles()[triangle];
     const QVector3D center = t.aabb.computeCenter();
     // Every middle plane that the descent from here compares the centre with, down to a node N,
     // lies on or outside N's cell, to within a rounding step. A centre inside N's cell by more
-    // than twice this node's clearance (the largest on the way down) is clear of all of them and
-    // inside every cell on the way: the descent goes through N, growing the loose boxes from
-    // here down to it, which growLoose does from N up (loose boxes are nested). The hinted leaf
-    // is tried first, then its ancestors.
+    // than the margin (hintMargin: twice this node's clearance, the largest on the way down) is
+    // clear of all of them and inside every cell on the way: the descent goes through N, growing
+    // the loose boxes from here down to it, which growLoose does from N up (loose boxes are
+    // nested). The hinted leaf is tried first, then its ancestors.
     Octree *node = hint;
     if (node) {
-        const float margin = 2.0f * middleClearance(aabbSplit);
         auto holds = [&](const Aabb &cell) {
             return (cell.min.x() + margin < center.x()) & (center.x() + margin <= cell.max.x())
                 & (cell.min.y() + margin < center.y()) & (center.y() + margin <= cell.max.y())
@@ -309,7 +318,14 @@ bool Octree::addTriangle(Mesh &mesh, int triangle, Octree *&hint)
         while (node != this && node && !holds(node->aabbSplit))
             node = node->parent;
     }
-    if (node && node != this) {
+    if (node && node != this && node->isLeaf()) {
+        // The hinted leaf itself, as the descent would leave it there: its loose box and its
+        // ancestors' grow as far as they must (loose boxes are nested).
+        node->growLoose(t.aabb);
+        t.leafIndex = static_cast<int>(node->triangleIndices.size());
+        t.leaf = node;
+        node->triangleIndices.push_back(triangle);
+    } else if (node && node != this) {
         node->parent->growLoose(t.aabb);
         if (!placeTriangle(*node, t, triangle, center))
             return false;

@@ -46,6 +46,11 @@ public:
     // and its ancestors are tried before the descent from the root, and it is updated. The result
     // is the same as without it.
     bool addTriangle(Mesh &mesh, int triangle, Octree *&hint);
+    // The same, with this root's hintMargin() computed once for a run.
+    bool addTriangle(Mesh &mesh, int triangle, Octree *&hint, float margin);
+    // How far inside a node's cell a centre must lie for the descent from this node to go
+    // through that node.
+    float hintMargin() const;
 
     // Triangles of every leaf whose loose box the ray hits, leaves in slot order.
     std::vector<int> intersectRay(const QVector3D &origin, const QVector3D &direction) const;
