@@ -2,11 +2,16 @@
 
 #include "geometry/LengthFour.h"
 #include "mesh/Mesh.h"
+#include "mesh/Parallel.h"
 #include "mesh/Prefetch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <exception>
 #include <limits>
+
+#include <omp.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -39,6 +44,14 @@ inline float boxGapSquared(
     const float gy = gap(c.y(), box.min.y(), box.max.y());
     const float gz = gap(c.z(), box.min.z(), box.max.z());
     return gx * gx + gy * gy + gz * gz;
+#endif
+}
+
+// A short wait in a loop that waits for another thread.
+inline void waitBriefly()
+{
+#if defined(__SSE2__)
+    _mm_pause();
 #endif
 }
 
@@ -200,6 +213,8 @@ void Picking::pickVerticesInSphere(float radiusSquared, Pieces *pieces)
     // second step.
     constexpr int block = 256;
     int near[block];
+    // Tests the corners of the `nbNear` triangles listed in `near`, gathers, and hands the new
+    // piece to `pieces`; returns true when there was one.
     auto testCorners = [&](int nbNear) {
         const std::size_t firstTriangle = pickedTriangles.size();
         const std::size_t firstInside = pickedVertices.size();
@@ -232,24 +247,91 @@ void Picking::pickVerticesInSphere(float radiusSquared, Pieces *pieces)
                 count(firstTriangle, pickedTriangles.size()), pickedVertices.data() + firstInside,
                 count(firstInside, pickedVertices.size()), pickedCorners.data() + firstCorner,
                 count(firstCorner, pickedCorners.size()));
+            return true;
+        }
+        return false;
+    };
+    // Calls body(nbNear) for each block with its near triangles listed in `near`, in order.
+    auto forEachBlock = [&](const auto &body) {
+        for (std::size_t k = firstLeaf; k < leaves.size(); ++k) {
+            const std::vector<int> &list = leaves[k]->triangleIndices;
+            const int count = static_cast<int>(list.size());
+            for (int first = 0; first < count; first += block) {
+                const int end = std::min(count, first + block);
+                int nbNear = 0;
+                for (int j = first; j < end; ++j) {
+                    if (j + 2 * prefetchAhead < count)
+                        prefetch(&records[list[j + 2 * prefetchAhead]].aabb);
+                    const int t = list[j];
+                    near[nbNear] = t;
+                    // A NaN distance keeps the triangle, whose corners the tests then judge.
+                    nbNear += boxGapSquared(records[t].aabb, c, c4) >= reach ? 0 : 1;
+                }
+                body(nbNear);
+            }
         }
     };
-    for (std::size_t k = firstLeaf; k < leaves.size(); ++k) {
-        const std::vector<int> &list = leaves[k]->triangleIndices;
-        const int count = static_cast<int>(list.size());
-        for (int first = 0; first < count; first += block) {
-            const int end = std::min(count, first + block);
-            int nbNear = 0;
-            for (int j = first; j < end; ++j) {
-                if (j + 2 * prefetchAhead < count)
-                    prefetch(&records[list[j + 2 * prefetchAhead]].aabb);
-                const int t = list[j];
-                near[nbNear] = t;
-                // A NaN distance keeps the triangle, whose corners the tests then judge.
-                nbNear += boxGapSquared(records[t].aabb, c, c4) >= reach ? 0 : 1;
+
+    std::size_t boxed = 0;
+    for (std::size_t k = firstLeaf; k < leaves.size(); ++k)
+        boxed += leaves[k]->triangleIndices.size();
+    if (!pieces || boxed < trianglesBesideMinimum || omp_get_max_threads() < 2
+        || omp_in_parallel()) {
+        forEachBlock([&](int nbNear) {
+            const std::size_t firstTriangle = pickedTriangles.size();
+            if (testCorners(nbNear))
+                pieces->trianglesOfPiece(pickedTriangles.data() + firstTriangle,
+                    static_cast<int>(pickedTriangles.size() - firstTriangle), false);
+        });
+    } else {
+        // The triangles of the pieces go to a second thread as they are handed over, which
+        // reads them from the list: room is made for every triangle that can be gathered, so
+        // that the list never moves meanwhile.
+        pickedTriangles.reserve(boxed);
+        const int *gathered = pickedTriangles.data();
+        std::atomic<std::size_t> handedOver {0};
+        std::atomic<bool> finished {false};
+        std::exception_ptr failures[2];
+#pragma omp parallel num_threads(2)
+        {
+            const int thread = omp_get_thread_num();
+            const bool alone = omp_get_num_threads() == 1;
+            try {
+                if (thread == 0) {
+                    forEachBlock([&](int nbNear) {
+                        if (testCorners(nbNear))
+                            handedOver.store(pickedTriangles.size(), std::memory_order_release);
+                    });
+                }
+            } catch (...) {
+                failures[0] = std::current_exception();
             }
-            testCorners(nbNear);
+            if (thread == 0)
+                finished.store(true, std::memory_order_release);
+            if (thread == 1 || alone) {
+                try {
+                    std::size_t done = 0;
+                    for (;;) {
+                        const bool last = finished.load(std::memory_order_acquire);
+                        const std::size_t end = handedOver.load(std::memory_order_acquire);
+                        if (end > done) {
+                            pieces->trianglesOfPiece(
+                                gathered + done, static_cast<int>(end - done), !alone);
+                            done = end;
+                        } else if (last) {
+                            break;
+                        } else {
+                            waitBriefly();
+                        }
+                    }
+                } catch (...) {
+                    failures[1] = std::current_exception();
+                }
+            }
         }
+        for (const std::exception_ptr &failure : failures)
+            if (failure)
+                std::rethrow_exception(failure);
     }
 
     if (pickedVertices.empty() && pickedTriangle >= 0 && pickedTriangle < mesh->getNbTriangles()) {

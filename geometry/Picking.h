@@ -68,12 +68,20 @@ public:
     // The receiver may move the pieces' vertices and update their triangles (a later test
     // reads only the stamps of a vertex already tested, and no triangle is met twice), but
     // must leave the stamps and the octree as they are.
+    //
+    // piece() is called on the calling thread. Once it returned, the piece's triangles are
+    // given again to trianglesOfPiece(), in order (several pieces may come joined): right
+    // after, or, on a large pick, on a second thread while the picking goes on. No later piece
+    // moves a corner of them, and trianglesOfPiece may write only the triangles it is given
+    // (and memory of its own). pickVerticesInSphere returns when every call has returned.
     class Pieces
     {
     public:
         virtual ~Pieces() = default;
         virtual void piece(const int *triangles, int nbTriangles, const int *inside, int nbInside,
             const int *corners, int nbCorners) = 0;
+        // `beside`: called on the second thread, to which the records are not near.
+        virtual void trianglesOfPiece(const int *triangles, int nbTriangles, bool beside) = 0;
     };
 
 private:

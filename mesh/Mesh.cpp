@@ -424,10 +424,16 @@ void Mesh::updateMesh(const std::vector<int> &triangles, const std::vector<int> 
     finishPieces(triangles, vertices);
 }
 
-void Mesh::updateTrianglePiece(const int *triangles, int count)
+void Mesh::updateTrianglePiece(const int *triangles, int count, bool beside)
 {
-    // A piece's records were just read: they are not fetched ahead.
-    updateTriangles<false>(triangles, count);
+    // A piece's records were just read on the calling thread: they are fetched ahead only on
+    // another one.
+    if (beside) {
+        piecesBeside_ = true;
+        updateTriangles<true>(triangles, count);
+    } else {
+        updateTriangles<false>(triangles, count);
+    }
 }
 
 template<bool FetchAhead>
@@ -479,11 +485,13 @@ void Mesh::finishPieces(const std::vector<int> &triangles, const std::vector<int
         std::exception_ptr failure;
 #pragma omp parallel num_threads(2)
         {
+            // The thread that updated the triangles has their normals at hand.
+            const int normalsThread = piecesBeside_ ? omp_get_num_threads() - 1 : 0;
             const int thread = omp_get_thread_num();
             try {
-                if (thread == 0)
+                if (thread == normalsThread)
                     vertexNormals();
-                if (thread == omp_get_num_threads() - 1)
+                if (thread == omp_get_num_threads() - 1 - normalsThread)
                     outside = moveInOctree(candidates, nbCandidates);
             } catch (...) {
 #pragma omp critical(finishPiecesFailure)

@@ -55,9 +55,11 @@ public:
     {
         octreeListed_ = 0;
         octreeCovered_ = 0;
+        piecesBeside_ = false;
         piecesOpen_ = true;
     }
-    void updateTrianglePiece(const int *triangles, int count);
+    // `beside`: on a second thread, while the calling thread goes on with the pick.
+    void updateTrianglePiece(const int *triangles, int count, bool beside = false);
     void finishPieces(const std::vector<int> &triangles, const std::vector<int> &vertices);
     // pushState over two ranges of indices. Between startPieces and finishPieces, the history
     // budget is enforced once, when the pieces are finished.
@@ -215,6 +217,7 @@ private:
     std::size_t octreeListed_ = 0;
     std::size_t octreeCovered_ = 0;
     bool piecesOpen_ = false; // between startPieces and finishPieces
+    bool piecesBeside_ = false; // a piece's triangles updated on a second thread
     std::vector<int> movedWork_; // scratch of updateOctree
     std::list<State> undoStates_;
     std::list<State> redoStates_;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 // Loops over fewer elements than this run in the calling thread (forEachIndex below): on the
 // brush-sized sets of one sculpting step, even a large brush's tens of thousands of records,
 // waking the other threads and moving the records' cache lines between cores (the previous
@@ -11,6 +13,11 @@ constexpr int parallelMinimum = 100000;
 // while the calling thread computes the vertex normals (Mesh::finishPieces). Below it, waking the
 // second thread and moving the records' cache lines to it cost about what the overlap saves.
 constexpr int octreeBesideNormalsMinimum = 16384;
+
+// A sphere pick over at least this many triangles, for a step that deforms its pieces as they
+// come, hands the triangle pass of each piece to a second thread while it goes on
+// (Picking::pickVerticesInSphere).
+constexpr std::size_t trianglesBesideMinimum = 16384;
 
 // body(k) for k = 0 .. count - 1: spread over the threads when `spread` is set, and otherwise a
 // plain loop that does not enter an OpenMP region at all (a region costs about a microsecond

@@ -46,8 +46,8 @@ Picking::Pieces *Sculptor::startPickedStep(
 void Sculptor::sculptPiece(const int *triangles, int nbTriangles, const int *inside, int nbInside,
     const int *corners, int nbCorners)
 {
-    // As sculpt does for the whole lists: the records saved, the vertices deformed, then the
-    // triangles' boxes and normals.
+    // As sculpt does for the whole lists: the records saved, the vertices deformed, then
+    // (trianglesOfPiece) the triangles' boxes and normals.
     piecesMade = true;
     mesh->pushState(triangles, triangles + nbTriangles, inside, inside + nbInside);
     listWorking(corners, static_cast<std::size_t>(nbCorners), stepEye);
@@ -55,7 +55,11 @@ void Sculptor::sculptPiece(const int *triangles, int nbTriangles, const int *ins
         sweep(working, stepRadiusSquared, intensity);
     else
         inflate(working, stepRadiusSquared, intensity);
-    mesh->updateTrianglePiece(triangles, nbTriangles);
+}
+
+void Sculptor::StepPieces::trianglesOfPiece(const int *triangles, int nbTriangles, bool beside)
+{
+    sculptor->mesh->updateTrianglePiece(triangles, nbTriangles, beside);
 }
 
 void Sculptor::sculpt(std::vector<int> &vertices, const QVector3D &brushCenter, float radiusSquared,

@@ -150,6 +150,7 @@ private:
         {
             sculptor->sculptPiece(triangles, nbTriangles, inside, nbInside, corners, nbCorners);
         }
+        void trianglesOfPiece(const int *triangles, int nbTriangles, bool beside) override;
         Sculptor *sculptor = nullptr; // not owning
     };
     // The vertices to deform among the listed ones, in order, into `working`: those the

@@ -5,6 +5,7 @@
 
 #include "MeshAsserts.h"
 #include "TestMeshes.h"
+#include "mesh/Parallel.h"
 #include "sculpt/MaskEdit.h"
 #include "sculpt/Sculptor.h"
 #include "sculpt/Stroke.h"
@@ -13,6 +14,8 @@
 #include <QtTest>
 
 #include <cmath>
+
+#include <omp.h>
 
 using namespace TestMeshes;
 
@@ -158,18 +161,22 @@ private slots:
                 QTest::addRow("tool %d culling %d", tool, int(culling)) << tool << culling;
     }
     // Inflate, deflate and sweep without topology changes deform their vertices while the
-    // picking gathers them, piece by piece: dabs over several pieces on a half-masked sphere
-    // leave the same bits as the same dabs made whole after the pick, and so does their undo.
-    // The stroke outgrows the history's budget: the earlier state goes.
+    // picking gathers them, piece by piece, the triangles of each piece updated on a second
+    // thread when there is one: dabs over many pieces on a half-masked sphere leave the same
+    // bits as the same dabs made whole after the pick, with one thread or several, and so does
+    // their undo. The stroke outgrows the history's budget: the earlier state goes.
     void pickedStep()
     {
         QFETCH(int, tool);
         QFETCH(bool, culling);
-        std::unique_ptr<Mesh> meshes[2] = {makeIcosphere(5), makeIcosphere(5)};
+        std::unique_ptr<Mesh> meshes[3] = {makeIcosphere(6), makeIcosphere(6), makeIcosphere(6)};
         const MeshSnapshot original = snapshot(*meshes[0]);
         const float r = meshes[0]->getVertex(0).position.length();
-        const float r2 = 0.16f * r * r;
-        for (int pieces = 0; pieces < 2; ++pieces) {
+        const float r2 = 1.2f * r * r;
+        const int threads = omp_get_max_threads();
+        const auto restore = qScopeGuard([threads] { omp_set_num_threads(threads); });
+        for (int pieces = 0; pieces < 3; ++pieces) {
+            omp_set_num_threads(pieces == 2 ? 4 : 1);
             Mesh &mesh = *meshes[pieces];
             for (Vertex &v : mesh.getVertices())
                 v.mask = v.position.x() < 0.0f ? 0.5f : 0.0f;
@@ -195,14 +202,16 @@ private slots:
                     continue;
                 }
                 picking.pickVerticesInSphere(r2);
-                QVERIFY(picking.getPickedTriangles().size() > 600);
+                QVERIFY(picking.getPickedTriangles().size() >= trianglesBesideMinimum);
                 sculptor.sculpt(picking.getPickedVertices(), picking.getIntersectionPoint(), r2,
                     QVector3D(0, 0, -1), &picking.getPickedTriangles(),
                     &picking.getPickedCorners());
             }
         }
-        VERIFY_SAME(snapshot(*meshes[0]), *meshes[1]);
-        VERIFY_MESH(*meshes[1]);
+        for (int pieces : {1, 2}) {
+            VERIFY_SAME(snapshot(*meshes[0]), *meshes[pieces]);
+            VERIFY_MESH(*meshes[pieces]);
+        }
         for (auto &mesh : meshes) {
             QCOMPARE(int(mesh->getUndoStates().size()), 1);
             mesh->undo();
