@@ -209,17 +209,42 @@ void Picking::pickVerticesInSphere(float radiusSquared, Pieces *pieces)
     // The leaves' triangles go by blocks, in order: first those of the block whose box meets
     // the sphere are listed, without a branch on the outcome (which varies from one triangle to
     // the next); then their corners are tested, in order, while the corners of a triangle a few
-    // places ahead are fetched. A block's records are still in the nearest cache for the
-    // second step.
+    // places ahead are fetched.
     constexpr int block = 256;
-    int near[block];
-    // Tests the corners of the `nbNear` triangles listed in `near`, gathers, and hands the new
-    // piece to `pieces`; returns true when there was one.
-    auto testCorners = [&](int nbNear) {
+    std::vector<Block> &blocks = blockWork;
+    blocks.clear();
+    std::size_t boxed = 0;
+    for (std::size_t k = firstLeaf; k < leaves.size(); ++k) {
+        const std::vector<int> &list = leaves[k]->triangleIndices;
+        const int count = static_cast<int>(list.size());
+        for (int first = 0; first < count; first += block) {
+            blocks.push_back({list.data() + first, std::min(block, count - first), boxed});
+            boxed += static_cast<std::size_t>(blocks.back().count);
+        }
+    }
+    // Lists the triangles of `b` whose box meets the sphere into `near`; returns how many.
+    auto boxTest = [&](const Block &b, int *near) {
+        int nbNear = 0;
+        for (int j = 0; j < b.count; ++j) {
+            if (j + 2 * prefetchAhead < b.count)
+                prefetch(&records[b.entries[j + 2 * prefetchAhead]].aabb);
+            const int t = b.entries[j];
+            near[nbNear] = t;
+            // A NaN distance keeps the triangle, whose corners the tests then judge.
+            nbNear += boxGapSquared(records[t].aabb, c, c4) >= reach ? 0 : 1;
+        }
+        return nbNear;
+    };
+    // Tests the corners of the `nbNear` triangles listed in `near` (fetching the triangles ahead
+    // too when this thread did not just read them), gathers, and hands the new piece to
+    // `pieces`; returns true when there was one.
+    auto testCorners = [&](const int *near, int nbNear, bool fetchTriangles) {
         const std::size_t firstTriangle = pickedTriangles.size();
         const std::size_t firstInside = pickedVertices.size();
         const std::size_t firstCorner = pickedCorners.size();
         for (int j = 0; j < nbNear; ++j) {
+            if (fetchTriangles && j + 2 * prefetchAhead < nbNear)
+                prefetch(&records[near[j + 2 * prefetchAhead]]);
             if (j + prefetchAhead < nbNear) {
                 const Triangle &ahead = records[near[j + prefetchAhead]];
                 prefetch(&vertices[ahead.vertex1]);
@@ -251,83 +276,92 @@ void Picking::pickVerticesInSphere(float radiusSquared, Pieces *pieces)
         }
         return false;
     };
-    // Calls body(nbNear) for each block with its near triangles listed in `near`, in order.
-    auto forEachBlock = [&](const auto &body) {
-        for (std::size_t k = firstLeaf; k < leaves.size(); ++k) {
-            const std::vector<int> &list = leaves[k]->triangleIndices;
-            const int count = static_cast<int>(list.size());
-            for (int first = 0; first < count; first += block) {
-                const int end = std::min(count, first + block);
-                int nbNear = 0;
-                for (int j = first; j < end; ++j) {
-                    if (j + 2 * prefetchAhead < count)
-                        prefetch(&records[list[j + 2 * prefetchAhead]].aabb);
-                    const int t = list[j];
-                    near[nbNear] = t;
-                    // A NaN distance keeps the triangle, whose corners the tests then judge.
-                    nbNear += boxGapSquared(records[t].aabb, c, c4) >= reach ? 0 : 1;
-                }
-                body(nbNear);
-            }
-        }
-    };
-
-    std::size_t boxed = 0;
-    for (std::size_t k = firstLeaf; k < leaves.size(); ++k)
-        boxed += leaves[k]->triangleIndices.size();
-    if (!pieces || boxed < trianglesBesideMinimum || omp_get_max_threads() < 2
-        || omp_in_parallel()) {
-        forEachBlock([&](int nbNear) {
+    // Block after block on this thread: a block's records are still in the nearest cache for
+    // its corner tests, and a piece's triangles for their update.
+    auto oneThread = [&] {
+        int near[block];
+        for (const Block &b : blocks) {
             const std::size_t firstTriangle = pickedTriangles.size();
-            if (testCorners(nbNear))
+            if (testCorners(near, boxTest(b, near), false))
                 pieces->trianglesOfPiece(pickedTriangles.data() + firstTriangle,
                     static_cast<int>(pickedTriangles.size() - firstTriangle), false);
-        });
+        }
+    };
+    if (!pieces || boxed < trianglesBesideMinimum || omp_get_max_threads() < 2
+        || omp_in_parallel()) {
+        oneThread();
     } else {
-        // The triangles of the pieces go to a second thread as they are handed over, which
-        // reads them from the list: room is made for every triangle that can be gathered, so
-        // that the list never moves meanwhile.
+        // A large pick that deforms its pieces as they come shares its work with a second
+        // thread, which runs ahead of this one through the box tests (publishing each block's
+        // list) and behind it through the triangles of the pieces handed over (their boxes,
+        // normals and octree flags). The box tests read no field that a piece writes, since
+        // no triangle comes twice; the triangles handed over are no longer read here, and no
+        // later piece moves their corners. The lists are made as one thread makes them. The
+        // list of gathered triangles is given room for every boxed triangle first, so that it
+        // never moves while the second thread reads it.
         pickedTriangles.reserve(boxed);
         const int *gathered = pickedTriangles.data();
+        nearWork.resize(boxed);
+        nearCounts.assign(blocks.size(), 0);
+        const int nbBlocks = static_cast<int>(blocks.size());
+        std::atomic<int> tested {0};
         std::atomic<std::size_t> handedOver {0};
         std::atomic<bool> finished {false};
+        std::atomic<bool> abandoned {false};
+        auto corners = [&] {
+            for (int b = 0; b < nbBlocks; ++b) {
+                while (tested.load(std::memory_order_acquire) <= b) {
+                    if (abandoned.load(std::memory_order_acquire))
+                        return;
+                    waitBriefly();
+                }
+                if (testCorners(nearWork.data() + blocks[b].total, nearCounts[b], true))
+                    handedOver.store(pickedTriangles.size(), std::memory_order_release);
+            }
+        };
+        auto boxesAndTriangles = [&] {
+            int next = 0;
+            auto testAhead = [&](int n) {
+                for (; n > 0 && next < nbBlocks; --n, ++next) {
+                    nearCounts[next] = boxTest(blocks[next], nearWork.data() + blocks[next].total);
+                    tested.store(next + 1, std::memory_order_release);
+                }
+            };
+            testAhead(4);
+            std::size_t done = 0;
+            for (;;) {
+                const bool last = finished.load(std::memory_order_acquire);
+                const std::size_t end = handedOver.load(std::memory_order_acquire);
+                if (end > done) {
+                    pieces->trianglesOfPiece(gathered + done, static_cast<int>(end - done), true);
+                    done = end;
+                    testAhead(2);
+                } else if (next < nbBlocks) {
+                    testAhead(1);
+                } else if (last) {
+                    return;
+                } else {
+                    waitBriefly();
+                }
+            }
+        };
         std::exception_ptr failures[2];
 #pragma omp parallel num_threads(2)
         {
             const int thread = omp_get_thread_num();
-            const bool alone = omp_get_num_threads() == 1;
             try {
-                if (thread == 0) {
-                    forEachBlock([&](int nbNear) {
-                        if (testCorners(nbNear))
-                            handedOver.store(pickedTriangles.size(), std::memory_order_release);
-                    });
-                }
+                if (omp_get_num_threads() == 1)
+                    oneThread();
+                else if (thread == 0)
+                    corners();
+                else
+                    boxesAndTriangles();
             } catch (...) {
-                failures[0] = std::current_exception();
+                failures[thread] = std::current_exception();
+                abandoned.store(true, std::memory_order_release);
             }
             if (thread == 0)
                 finished.store(true, std::memory_order_release);
-            if (thread == 1 || alone) {
-                try {
-                    std::size_t done = 0;
-                    for (;;) {
-                        const bool last = finished.load(std::memory_order_acquire);
-                        const std::size_t end = handedOver.load(std::memory_order_acquire);
-                        if (end > done) {
-                            pieces->trianglesOfPiece(
-                                gathered + done, static_cast<int>(end - done), !alone);
-                            done = end;
-                        } else if (last) {
-                            break;
-                        } else {
-                            waitBriefly();
-                        }
-                    }
-                } catch (...) {
-                    failures[1] = std::current_exception();
-                }
-            }
         }
         for (const std::exception_ptr &failure : failures)
             if (failure)

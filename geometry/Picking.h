@@ -96,4 +96,15 @@ private:
     QVector3D intersectionPoint {0.0f, 0.0f, 0.0f};
     float radiusScreen = 50.0f;
     float radiusWorldSquared = 0.0f;
+    // A run of at most 256 entries of one leaf's list, as pickVerticesInSphere tests them.
+    struct Block
+    {
+        const int *entries;
+        int count;
+        std::size_t total; // entries of the blocks before this one
+    };
+    // Working memory of pickVerticesInSphere.
+    std::vector<Block> blockWork;
+    std::vector<int> nearWork;
+    std::vector<int> nearCounts;
 };
