@@ -304,27 +304,46 @@ void Picking::pickVerticesInSphere(float radiusSquared, Pieces *pieces)
         nearWork.resize(boxed);
         nearCounts.assign(blocks.size(), 0);
         const int nbBlocks = static_cast<int>(blocks.size());
-        std::atomic<int> tested {0};
+        // Each block's box tests are made by the thread that claims them first (so that this
+        // thread never waits for a second one that the system left aside): 0 unclaimed,
+        // 1 claimed, 2 listed.
+        if (blockStateCapacity < blocks.size()) {
+            blockStates = std::make_unique<std::atomic<int>[]>(blocks.size());
+            blockStateCapacity = blocks.size();
+        }
+        for (int b = 0; b < nbBlocks; ++b)
+            blockStates[b].store(0, std::memory_order_relaxed);
+        auto claim = [&](int b) {
+            int unclaimed = 0;
+            return blockStates[b].compare_exchange_strong(
+                unclaimed, 1, std::memory_order_acq_rel);
+        };
+        auto list = [&](int b) {
+            nearCounts[b] = boxTest(blocks[b], nearWork.data() + blocks[b].total);
+            blockStates[b].store(2, std::memory_order_release);
+        };
         std::atomic<std::size_t> handedOver {0};
         std::atomic<bool> finished {false};
-        std::atomic<bool> abandoned {false};
         auto corners = [&] {
             for (int b = 0; b < nbBlocks; ++b) {
-                while (tested.load(std::memory_order_acquire) <= b) {
-                    if (abandoned.load(std::memory_order_acquire))
-                        return;
+                // Listed here, its records are at hand.
+                const bool here = claim(b);
+                if (here)
+                    list(b);
+                while (blockStates[b].load(std::memory_order_acquire) != 2)
                     waitBriefly();
-                }
-                if (testCorners(nearWork.data() + blocks[b].total, nearCounts[b], true))
+                if (testCorners(nearWork.data() + blocks[b].total, nearCounts[b], !here))
                     handedOver.store(pickedTriangles.size(), std::memory_order_release);
             }
         };
         auto boxesAndTriangles = [&] {
             int next = 0;
             auto testAhead = [&](int n) {
-                for (; n > 0 && next < nbBlocks; --n, ++next) {
-                    nearCounts[next] = boxTest(blocks[next], nearWork.data() + blocks[next].total);
-                    tested.store(next + 1, std::memory_order_release);
+                for (; n > 0 && next < nbBlocks; ++next) {
+                    if (claim(next)) {
+                        list(next);
+                        --n;
+                    }
                 }
             };
             testAhead(4);
@@ -358,7 +377,6 @@ void Picking::pickVerticesInSphere(float radiusSquared, Pieces *pieces)
                     boxesAndTriangles();
             } catch (...) {
                 failures[thread] = std::current_exception();
-                abandoned.store(true, std::memory_order_release);
             }
             if (thread == 0)
                 finished.store(true, std::memory_order_release);

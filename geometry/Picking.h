@@ -5,6 +5,8 @@
 #include <QPointF>
 #include <QVector3D>
 
+#include <atomic>
+#include <memory>
 #include <vector>
 
 class Mesh;
@@ -107,4 +109,6 @@ private:
     std::vector<Block> blockWork;
     std::vector<int> nearWork;
     std::vector<int> nearCounts;
+    std::unique_ptr<std::atomic<int>[]> blockStates;
+    std::size_t blockStateCapacity = 0;
 };
