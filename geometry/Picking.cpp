@@ -288,7 +288,7 @@ void Picking::pickVerticesInSphere(float radiusSquared, Pieces *pieces)
         }
     };
     if (!pieces || boxed < trianglesBesideMinimum || omp_get_max_threads() < 2
-        || omp_in_parallel()) {
+        || omp_in_parallel() || !SecondThread::available()) {
         oneThread();
     } else {
         // A large pick that deforms its pieces as they come shares its work with a second
@@ -368,6 +368,8 @@ void Picking::pickVerticesInSphere(float radiusSquared, Pieces *pieces)
 #pragma omp parallel num_threads(2)
         {
             const int thread = omp_get_thread_num();
+            if (thread == 1)
+                SecondThread::started();
             try {
                 if (omp_get_num_threads() == 1)
                     oneThread();
@@ -381,6 +383,7 @@ void Picking::pickVerticesInSphere(float radiusSquared, Pieces *pieces)
             if (thread == 0)
                 finished.store(true, std::memory_order_release);
         }
+        SecondThread::closed();
         for (const std::exception_ptr &failure : failures)
             if (failure)
                 std::rethrow_exception(failure);

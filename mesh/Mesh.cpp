@@ -480,14 +480,17 @@ void Mesh::finishPieces(const std::vector<int> &triangles, const std::vector<int
         updateVertexNormals(nbVertices, [&vertices](int k) { return vertices[k]; });
     };
     if (static_cast<int>(triangles.size()) >= octreeBesideNormalsMinimum
-        && nbVertices <= parallelMinimum && omp_get_max_threads() > 1 && !omp_in_parallel()) {
+        && nbVertices <= parallelMinimum && omp_get_max_threads() > 1 && !omp_in_parallel()
+        && SecondThread::available()) {
         bool outside = false;
         std::exception_ptr failure;
 #pragma omp parallel num_threads(2)
         {
+            const int thread = omp_get_thread_num();
+            if (thread == 1)
+                SecondThread::started();
             // The thread that updated the triangles has their normals at hand.
             const int normalsThread = piecesBeside_ ? omp_get_num_threads() - 1 : 0;
-            const int thread = omp_get_thread_num();
             try {
                 if (thread == normalsThread)
                     vertexNormals();
@@ -498,6 +501,7 @@ void Mesh::finishPieces(const std::vector<int> &triangles, const std::vector<int
                 failure = std::current_exception();
             }
         }
+        SecondThread::closed();
         if (failure)
             std::rethrow_exception(failure);
         if (outside)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 
 // Loops over fewer elements than this run in the calling thread (forEachIndex below): on the
@@ -15,9 +16,42 @@ constexpr int parallelMinimum = 100000;
 constexpr int octreeBesideNormalsMinimum = 16384;
 
 // A sphere pick over at least this many triangles, for a step that deforms its pieces as they
-// come, hands the triangle pass of each piece to a second thread while it goes on
+// come, shares its box tests and triangle passes with a second thread
 // (Picking::pickVerticesInSphere).
 constexpr std::size_t trianglesBesideMinimum = 16384;
+
+// Whether a step may share its passes with a second thread. Such a region ends when both
+// threads are done: when another program keeps the second core busy, the second thread starts
+// only after the system's time slice, which costs more than the whole step. A region that finds
+// it late makes the next steps work alone for a while, after which they try again.
+class SecondThread
+{
+public:
+    // Between the two calls, the region: the second thread calls started() first thing.
+    static bool available()
+    {
+        if (skips > 0) {
+            --skips;
+            return false;
+        }
+        opened = std::chrono::steady_clock::now();
+        return true;
+    }
+    static void started() { start = std::chrono::steady_clock::now(); }
+    static void closed()
+    {
+        if (start - opened > lateStart)
+            skips = stepsAlone;
+    }
+
+    static constexpr std::chrono::microseconds lateStart {250};
+    static constexpr int stepsAlone = 64;
+
+private:
+    static inline std::chrono::steady_clock::time_point opened;
+    static inline std::chrono::steady_clock::time_point start;
+    static inline int skips = 0;
+};
 
 // body(k) for k = 0 .. count - 1: spread over the threads when `spread` is set, and otherwise a
 // plain loop that does not enter an OpenMP region at all (a region costs about a microsecond
