@@ -185,7 +185,9 @@ private:
     void updateVertexNormals(int count, const IndexOf &indexOf);
     void buildRoot(const Aabb &box);
     // updateOctree without the rebuild: returns true when a triangle left the root's loose box
-    // (the moves stop there), for rebuildOctreeWithMargin to do.
+    // (the moves stop there), for rebuildOctreeWithMargin to do. A triangle of the step left
+    // out of `triangles` must stay in its leaf and inside its loose box: loose boxes only grow,
+    // and cells do not change during a step.
     bool moveInOctree(const int *triangles, std::size_t count);
     // A new tree over the root's cell grown by Octree::rootMargin on every side.
     void rebuildOctreeWithMargin();
