@@ -287,8 +287,8 @@ void Picking::pickVerticesInSphere(float radiusSquared, Pieces *pieces)
                     static_cast<int>(pickedTriangles.size() - firstTriangle), false);
         }
     };
-    if (!pieces || boxed < trianglesBesideMinimum || omp_get_max_threads() < 2
-        || omp_in_parallel() || !SecondThread::available()) {
+    if (!pieces || boxed < trianglesBesideMinimum || omp_get_max_threads() < 2 || omp_in_parallel()
+        || !SecondThread::available()) {
         oneThread();
     } else {
         // A large pick that deforms its pieces as they come shares its work with a second
@@ -315,8 +315,7 @@ void Picking::pickVerticesInSphere(float radiusSquared, Pieces *pieces)
             blockStates[b].store(0, std::memory_order_relaxed);
         auto claim = [&](int b) {
             int unclaimed = 0;
-            return blockStates[b].compare_exchange_strong(
-                unclaimed, 1, std::memory_order_acq_rel);
+            return blockStates[b].compare_exchange_strong(unclaimed, 1, std::memory_order_acq_rel);
         };
         auto list = [&](int b) {
             nearCounts[b] = boxTest(blocks[b], nearWork.data() + blocks[b].total);
