@@ -293,11 +293,6 @@ float Octree::hintMargin() const
     return 2.0f * middleClearance(aabbSplit);
 }
 
-bool Octree::addTriangle(Mesh &mesh, int triangle, Octree *&hint)
-{
-    return addTriangle(mesh, triangle, hint, hintMargin());
-}
-
 bool Octree::addTriangle(Mesh &mesh, int triangle, Octree *&hint, float margin)
 {
     Triangle &t = mesh.getTriangles()[triangle];

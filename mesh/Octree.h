@@ -44,9 +44,7 @@ public:
     // The same, called on the root, for triangles that come in runs with centres close together:
     // `hint` (null, or a leaf of this tree) is the leaf that the last placed triangle reached. It
     // and its ancestors are tried before the descent from the root, and it is updated. The result
-    // is the same as without it.
-    bool addTriangle(Mesh &mesh, int triangle, Octree *&hint);
-    // The same, with this root's hintMargin() computed once for a run.
+    // is the same as without it. `margin` is this root's hintMargin(), computed once for a run.
     bool addTriangle(Mesh &mesh, int triangle, Octree *&hint, float margin);
     // How far inside a node's cell a centre must lie for the descent from this node to go
     // through that node.
